@@ -1,0 +1,48 @@
+// raytracer inputFile outputFile imageWidth imageHeight
+//
+// Loads the scene, renders it with one progress report per row, and writes a
+// 24-bit BMP. Exit status 0 when the image was written, 1 otherwise, always
+// after exactly one message from the stage that failed.
+
+#include <cstdio>
+#include <string>
+
+#include "app/CommandLine.h"
+#include "render/RayTracer.h"
+#include "scene/Scene.h"
+
+namespace {
+
+int fail(const std::string &message) {
+  std::printf("%s\n", message.c_str());
+  std::fflush(stdout);
+  return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 5) {
+    return fail(std::string("Usage: ") + (argc > 0 ? argv[0] : "raytracer") +
+                " inputFile outputFile imageWidth imageHeight");
+  }
+
+  int width = 0;
+  int height = 0;
+  const std::string sizeProblem = checkImageSize(argv[3], argv[4], width, height);
+  if (!sizeProblem.empty()) {
+    return fail(sizeProblem);
+  }
+
+  Scene scene;
+  if (scene.load(argv[1]) != 1) {
+    return 1;
+  }
+
+  const std::unique_ptr<Image> image = RayTracer().render(scene, width, height);
+  if (!image) {
+    return fail("Not enough memory for a " + std::to_string(width) + " x " +
+                std::to_string(height) + " image");
+  }
+  return image->writeBmp(argv[2]) == 1 ? 0 : 1;
+}

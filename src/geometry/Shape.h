@@ -1,0 +1,30 @@
+#pragma once
+
+#include "geometry/Material.h"
+#include "geometry/Ray.h"
+
+// Anything the renderer can see. Shapes form the scene's singly linked list
+// through `next`; the scene, not the shape, owns the next element.
+class Shape {
+public:
+  // Returned by intersect() when the ray misses.
+  static constexpr float kMiss = -1.0f;
+
+  Shape(Shape *next_, const Material &material_) : next(next_), material(material_) {}
+  virtual ~Shape() = default;
+
+  Shape(const Shape &) = delete;
+  Shape &operator=(const Shape &) = delete;
+
+  // Ray parameter of the nearest hit at or beyond `epsilon`, or kMiss.
+  virtual float intersect(const Ray &ray) const = 0;
+  // Unit normal at a point previously found by intersect().
+  virtual Vec3 normalAt(const Vec3 &point) const = 0;
+
+  // Smallest parameter that counts as a hit; keeps secondary rays from
+  // hitting the surface they start on. Triangles also use it as their
+  // determinant threshold.
+  const float epsilon = 0.01f;
+  Shape *next;
+  Material material;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <memory>
+
+#include "geometry/Ray.h"
+#include "image/Image.h"
+#include "scene/Scene.h"
+
+// Renders a scene by recursive ray tracing: one primary ray per pixel,
+// ambient, diffuse and specular terms, hard shadows and mirror reflection.
+class RayTracer {
+public:
+  // Reflection bounces a primary ray may spawn.
+  static constexpr int kMaxDepth = 5;
+
+  // Renders at width x height (both at least 1) and prints one progress
+  // report per row. Returns null if the raster cannot be allocated.
+  std::unique_ptr<Image> render(const Scene &scene, int width, int height) const;
+
+  // The colour seen along `ray`, not limited to [0, 1].
+  Vec3 trace(const Scene &scene, const Ray &ray, int depth) const;
+};

@@ -1,0 +1,152 @@
+// The scene file format: a keyword alone on its line, followed by its
+// numbers. Numbers are read as doubles and stored as floats; any white space
+// may separate them. Blank lines and lines starting with '#' are skipped.
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "scene/Scene.h"
+#include "scene/SceneStream.h"
+
+namespace {
+
+enum class Kind { Camera, AmbientLight, DirectionLight, PointLight, Material, Triangle, Sphere };
+
+struct Command {
+  Kind kind;
+  std::string_view keyword;
+  int numbers;
+  // Nominal lines, keyword line included: the line counter advances by this
+  // much whatever the actual layout.
+  int lines;
+};
+
+// Compared in this order.
+constexpr Command kCommands[] = {
+    {Kind::Camera, "camera", 10, 5},
+    {Kind::AmbientLight, "ambientLight", 3, 2},
+    {Kind::DirectionLight, "directionLight", 6, 3},
+    {Kind::PointLight, "pointLight", 6, 3},
+    {Kind::Material, "material", 5, 4},
+    {Kind::Triangle, "triangle", 9, 4},
+    {Kind::Sphere, "sphere", 4, 3},
+};
+
+constexpr int kMostNumbers = 10;
+
+void say(const std::string &message) {
+  std::fputs(message.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+// Reads the whole file; false when it cannot be opened or read.
+enum class ReadResult { Ok, CannotOpen, CannotRead };
+ReadResult readFile(const std::string &path, std::string &text) {
+  std::FILE *file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return ReadResult::CannotOpen;
+  }
+  char chunk[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    text.append(chunk, got);
+  }
+  const bool readError = std::ferror(file) != 0;
+  std::fclose(file);
+  return readError ? ReadResult::CannotRead : ReadResult::Ok;
+}
+
+Vec3 vec(const float *v) {
+  return {v[0], v[1], v[2]};
+}
+
+} // namespace
+
+int Scene::load(const std::string &path) {
+  std::string text;
+  switch (readFile(path, text)) {
+  case ReadResult::CannotOpen:
+    say("Error opening input file " + path + "\n");
+    return 0;
+  case ReadResult::CannotRead:
+    say("Error reading input file " + path + "\n");
+    return 0;
+  case ReadResult::Ok:
+    break;
+  }
+
+  SceneStream in(std::move(text));
+  Material material;
+  int lineNumber = 0;
+
+  while (!in.atEnd()) {
+    const std::string line = in.readLine();
+    ++lineNumber;
+
+    const Command *command = nullptr;
+    for (const Command &candidate : kCommands) {
+      if (line == candidate.keyword) {
+        command = &candidate;
+        break;
+      }
+    }
+    const bool skipped = line.empty() || line[0] == '#';
+    if (command == nullptr && !skipped) {
+      say("Line " + std::to_string(lineNumber) + ": Unexpected command " + line + "\n");
+      return 0;
+    }
+    if (in.failed() && !in.atEnd()) {
+      // An overlong line that is not reported as an unexpected command: the
+      // rest of it cannot be read, so stop rather than guess.
+      say("Line " + std::to_string(lineNumber) + ": Line longer than " +
+          std::to_string(SceneStream::kMaxLineLength) + " characters\n");
+      return 0;
+    }
+    if (command == nullptr) {
+      continue;
+    }
+
+    // Numbers missing at the end of the input read as 0.
+    float n[kMostNumbers] = {};
+    for (int i = 0; i < command->numbers; ++i) {
+      double value = 0.0;
+      if (in.readNumber(value) == SceneStream::NumberResult::Malformed) {
+        say("Line " + std::to_string(lineNumber) + ": Bad number in " +
+            std::string(command->keyword) + "\n");
+        return 0;
+      }
+      n[i] = float(value);
+    }
+    in.discardOne();
+
+    switch (command->kind) {
+    case Kind::Camera:
+      setCamera(vec(n), vec(n + 3), vec(n + 6), n[9]);
+      break;
+    case Kind::AmbientLight:
+      ambient = vec(n);
+      break;
+    case Kind::DirectionLight:
+      addDirectionLight(vec(n), vec(n + 3));
+      break;
+    case Kind::PointLight:
+      addPointLight(vec(n), vec(n + 3));
+      break;
+    case Kind::Material:
+      // Shapes take a copy, so this affects only shapes read from here on.
+      material.color = vec(n);
+      material.exponent = n[3];
+      material.reflectivity = n[4];
+      break;
+    case Kind::Triangle:
+      addTriangle(material, vec(n), vec(n + 3), vec(n + 6));
+      break;
+    case Kind::Sphere:
+      addSphere(material, vec(n), n[3]);
+      break;
+    }
+    lineNumber += command->lines - 1;
+  }
+  return 1;
+}
