@@ -5,33 +5,8 @@
 
 namespace {
 
-// Largest finite float: the "nothing hit yet" distance.
-constexpr float kFarAway = 3.4028235e38f;
-
 // Degrees to radians with the factor 3.1415 / 180, not the exact pi / 180.
 constexpr double kDegreesToRadians = 0.017452778;
-
-// A shadow ray towards a direction light is blocked by any hit at all.
-bool blockedTowardsDirection(const Scene &scene, const Ray &shadowRay) {
-  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
-    if (shape->intersect(shadowRay) > 0.0f) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// A shadow ray towards a point light has the light at parameter 1: only hits
-// strictly between the surface and the light block it.
-bool blockedBeforePoint(const Scene &scene, const Ray &shadowRay) {
-  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
-    const float t = shape->intersect(shadowRay);
-    if (t > 0.0f && t < 1.0f) {
-      return true;
-    }
-  }
-  return false;
-}
 
 // A light counts only when it is on the same side of the surface as the
 // viewer; a dot product of exactly 0 counts as the front side.
@@ -63,25 +38,22 @@ void printProgress(int row, int height) {
 } // namespace
 
 Vec3 RayTracer::trace(const Scene &scene, const Ray &ray, int depth) const {
+  return trace(scene, ListIntersector(scene), ray, depth);
+}
+
+Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &ray,
+                      int depth) const {
   // Nearest hit; at equal distance the shape met first in list order wins.
-  float best = kFarAway;
-  const Shape *hit = nullptr;
-  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
-    const float t = shape->intersect(ray);
-    if (t >= 0.0f && t < best) {
-      best = t;
-      hit = shape;
-    }
-  }
-  if (hit == nullptr) {
+  const Hit hit = shapes.nearest(ray);
+  if (hit.shape == nullptr) {
     return {};
   }
 
-  const Vec3 point = add(ray.origin, scale(ray.direction, best));
-  const Vec3 normal = hit->normalAt(point);
+  const Vec3 point = add(ray.origin, scale(ray.direction, hit.t));
+  const Vec3 normal = hit.shape->normalAt(point);
   Vec3 view = scale(ray.direction, -1.0f);
   normalize(view);
-  const Material &material = hit->material;
+  const Material &material = hit.shape->material;
   const double viewDotNormal = dot(view, normal);
 
   Vec3 colour = mul(material.color, scene.ambient);
@@ -91,7 +63,7 @@ Vec3 RayTracer::trace(const Scene &scene, const Ray &ray, int depth) const {
   for (const DirectionLight *light = scene.directionLights; light != nullptr; light = light->next) {
     const Vec3 &toLight = light->direction;
     const double diffuse = dot(toLight, normal);
-    if (!sameSide(viewDotNormal, diffuse) || blockedTowardsDirection(scene, Ray(point, toLight))) {
+    if (!sameSide(viewDotNormal, diffuse) || shapes.anyHit(Ray(point, toLight))) {
       continue;
     }
     const float specular = specularFactor(view, reflect(toLight, normal), material);
@@ -104,7 +76,7 @@ Vec3 RayTracer::trace(const Scene &scene, const Ray &ray, int depth) const {
     // Unnormalised, so the light itself sits at parameter 1 of the shadow ray.
     const Vec3 toLightFull = sub(light->position, point);
     if (!sameSide(viewDotNormal, dot(toLightFull, normal)) ||
-        blockedBeforePoint(scene, Ray(point, toLightFull))) {
+        shapes.anyHitBeforeOne(Ray(point, toLightFull))) {
       continue;
     }
     const double inverseDistance = 1.0 / length(toLightFull);
@@ -120,7 +92,7 @@ Vec3 RayTracer::trace(const Scene &scene, const Ray &ray, int depth) const {
   const float k = material.reflectivity;
   if (k > 0.0f && depth > 0) {
     const Vec3 mirrored = reflect(view, normal);
-    addInPlace(specularSum, trace(scene, Ray(point, mirrored), depth - 1));
+    addInPlace(specularSum, trace(scene, shapes, Ray(point, mirrored), depth - 1));
   }
 
   addInPlace(colour, add(scale(diffuseSum, float(1.0 - k)), scale(specularSum, k)));
@@ -145,11 +117,12 @@ std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int heig
 
   // Directions advance by repeated addition, so every sample carries the
   // rounding of the additions before it.
+  const ListIntersector shapes(scene);
   Vec3 current = start;
   for (int row = 0; row < height; ++row) {
     const Vec3 rowStart = current;
     for (int column = 0; column < width; ++column) {
-      Vec3 colour = trace(scene, Ray(scene.eye, current), kMaxDepth);
+      Vec3 colour = trace(scene, shapes, Ray(scene.eye, current), kMaxDepth);
       clamp01(colour);
       image->setPixel(column, row, colour.x, colour.y, colour.z);
       addInPlace(current, stepX);

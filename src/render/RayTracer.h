@@ -4,6 +4,7 @@
 
 #include "geometry/Ray.h"
 #include "image/Image.h"
+#include "render/Intersector.h"
 #include "scene/Scene.h"
 
 // Renders a scene by recursive ray tracing: one primary ray per pixel,
@@ -19,4 +20,6 @@ public:
 
   // The colour seen along `ray`, not limited to [0, 1].
   Vec3 trace(const Scene &scene, const Ray &ray, int depth) const;
+  // The same, asking `shapes` (built for this scene) which shapes a ray meets.
+  Vec3 trace(const Scene &scene, const Intersector &shapes, const Ray &ray, int depth) const;
 };
