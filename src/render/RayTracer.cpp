@@ -99,7 +99,23 @@ Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &
   return colour;
 }
 
+std::unique_ptr<Intersector> makeIntersector(const Scene &scene, RenderOptions::Shapes kind) {
+  switch (kind) {
+  case RenderOptions::Shapes::Reference:
+  case RenderOptions::Shapes::Flat:
+  case RenderOptions::Shapes::Hierarchy:
+  case RenderOptions::Shapes::Best:
+    break;
+  }
+  return std::make_unique<ListIntersector>(scene);
+}
+
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height) const {
+  return render(scene, width, height, RenderOptions());
+}
+
+std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height,
+                                         const RenderOptions &options) const {
   auto image = std::make_unique<Image>(width, height);
   if (!image->valid()) {
     return nullptr;
@@ -117,12 +133,12 @@ std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int heig
 
   // Directions advance by repeated addition, so every sample carries the
   // rounding of the additions before it.
-  const ListIntersector shapes(scene);
+  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, options.shapes);
   Vec3 current = start;
   for (int row = 0; row < height; ++row) {
     const Vec3 rowStart = current;
     for (int column = 0; column < width; ++column) {
-      Vec3 colour = trace(scene, shapes, Ray(scene.eye, current), kMaxDepth);
+      Vec3 colour = trace(scene, *shapes, Ray(scene.eye, current), kMaxDepth);
       clamp01(colour);
       image->setPixel(column, row, colour.x, colour.y, colour.z);
       addInPlace(current, stepX);

@@ -7,6 +7,24 @@
 #include "render/Intersector.h"
 #include "scene/Scene.h"
 
+// How a render is carried out. Every choice gives the same bytes; only the
+// time differs.
+struct RenderOptions {
+  // Which structure answers the tracer's shape queries.
+  enum class Shapes {
+    Reference, // the scene's shape list, walked through the virtual interface
+    Flat,      // flat arrays in list order
+    Hierarchy, // a bounding volume hierarchy
+    Best,      // whichever is fastest for the scene
+  };
+  Shapes shapes = Shapes::Best;
+  // Worker threads; 0 means one per hardware thread.
+  int threads = 0;
+};
+
+// The shape-query structure of the given kind, built for `scene`.
+std::unique_ptr<Intersector> makeIntersector(const Scene &scene, RenderOptions::Shapes kind);
+
 // Renders a scene by recursive ray tracing: one primary ray per pixel,
 // ambient, diffuse and specular terms, hard shadows and mirror reflection.
 class RayTracer {
@@ -17,6 +35,8 @@ public:
   // Renders at width x height (both at least 1) and prints one progress
   // report per row. Returns null if the raster cannot be allocated.
   std::unique_ptr<Image> render(const Scene &scene, int width, int height) const;
+  std::unique_ptr<Image> render(const Scene &scene, int width, int height,
+                                const RenderOptions &options) const;
 
   // The colour seen along `ray`, not limited to [0, 1].
   Vec3 trace(const Scene &scene, const Ray &ray, int depth) const;
