@@ -28,9 +28,10 @@ double crossLength(const Point &a, const Point &b, const Point &c) {
 }
 
 // Rounds up to two significant digits, so a suggestion reads "40", not "38.27".
+// Float rounding of the vertices must not turn 2 into 2.1.
 double roundUpTwoDigits(double value) {
   const double unit = std::pow(10.0, std::floor(std::log10(value)) - 1.0);
-  return std::ceil(value / unit) * unit;
+  return std::ceil(value / unit * (1.0 - 1e-6)) * unit;
 }
 
 std::string formatDouble(double value) {
