@@ -1,10 +1,12 @@
-// The scenes shipped in scenes/ must keep loading and rendering, and the mesh
-// scene must stay what obj2scene makes of its OBJ file today.
+// The scenes shipped in scenes/ and the examples in the scene guide must keep
+// loading and rendering, and the mesh scene must stay what obj2scene makes of
+// its OBJ file today.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "run_program.h"
 
@@ -27,6 +29,41 @@ TEST(ExampleScenes, EverySceneRendersWithoutComplaint) {
         runProgram(RAYTRACER_BINARY, {scene.string(), "out.bmp", "4", "2"}, dir.path());
     EXPECT_EQ(result.out, "50%     \r100%     \r") << scene;
     EXPECT_EQ(result.status, 0) << scene;
+  }
+}
+
+// The guide's scene examples are its code blocks without a language tag.
+std::vector<std::string> guideExamples() {
+  std::istringstream guide(readFile(fs::path(DOCS_DIR) / "scene-format.md"));
+  std::vector<std::string> examples;
+  bool inBlock = false;
+  bool isExample = false;
+  std::string block;
+  for (std::string line; std::getline(guide, line);) {
+    if (line.rfind("```", 0) != 0) {
+      block += inBlock ? line + "\n" : "";
+      continue;
+    }
+    if (inBlock && isExample) {
+      examples.push_back(block);
+    }
+    isExample = !inBlock && line == "```";
+    inBlock = !inBlock;
+    block.clear();
+  }
+  return examples;
+}
+
+TEST(ExampleScenes, EveryExampleInTheGuideRendersWhenPasted) {
+  const std::vector<std::string> examples = guideExamples();
+  ASSERT_GE(examples.size(), 8u);
+  ScratchDirectory dir;
+  for (const std::string &example : examples) {
+    dir.write("pasted.txt", example);
+    const ProgramResult result =
+        runProgram(RAYTRACER_BINARY, {"pasted.txt", "out.bmp", "2", "1"}, dir.path());
+    EXPECT_EQ(result.out, "100%     \r") << example;
+    EXPECT_EQ(result.status, 0) << example;
   }
 }
 
