@@ -4,15 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/CommandLine.h"
 #include "random_scene.h"
 #include "render/FlatIntersector.h"
 #include "render/RayTracer.h"
+#include "render/RowRunner.h"
 
 namespace fs = std::filesystem;
 
@@ -140,6 +145,43 @@ TEST(ParallelRendering, MoreThreadsThanRowsStillReportEveryRowOnceInOrder) {
   EXPECT_EQ(r.progress, "33.3333%     \r66.6667%     \r100%     \r");
 }
 
+TEST(RowRunner, ReportsEachRowInOrderOnlyOnceItAndAllRowsBeforeItAreDone) {
+  constexpr int kHeight = 120;
+  const Vec3 start(0.1f, -0.3f, -1.0f);
+  const Vec3 step(0.0f, 0.0173f, 0.001f);
+  std::vector<Vec3> expectedStarts{start};
+  for (int row = 1; row < kHeight; ++row) {
+    expectedStarts.push_back(add(expectedStarts.back(), step));
+  }
+  for (const int threads : {1, 3, 8}) {
+    std::vector<std::atomic<bool>> done(kHeight);
+    std::vector<Vec3> starts(kHeight);
+    std::vector<int> reported;
+    runRows(
+        kHeight, threads, start, step,
+        [&](int row, const Vec3 &rowStart) {
+          // Rows of uneven length, so that workers overtake each other.
+          std::this_thread::sleep_for(std::chrono::microseconds((row * 37) % 500));
+          starts[std::size_t(row)] = rowStart;
+          done[std::size_t(row)] = true;
+        },
+        [&](int row) {
+          for (int earlier = 0; earlier <= row; ++earlier) {
+            ASSERT_TRUE(done[std::size_t(earlier)]) << "row " << row << " reported early";
+          }
+          reported.push_back(row);
+        });
+    ASSERT_EQ(reported.size(), std::size_t(kHeight));
+    for (int row = 0; row < kHeight; ++row) {
+      EXPECT_EQ(reported[std::size_t(row)], row);
+      EXPECT_TRUE(std::memcmp(&starts[std::size_t(row)], &expectedStarts[std::size_t(row)],
+                              sizeof(Vec3)) == 0)
+          << "row " << row << " on " << threads << " threads";
+    }
+  }
+}
+
+#if defined(__x86_64__)
 TEST(ParallelRendering, ProcessorWithAvx2RunsTheAvx2Kernels) {
   if (!__builtin_cpu_supports("avx2")) {
     GTEST_SKIP() << "this processor has no AVX2; only the SSE2 and scalar paths were compared";
@@ -148,5 +190,6 @@ TEST(ParallelRendering, ProcessorWithAvx2RunsTheAvx2Kernels) {
   EXPECT_EQ(FlatIntersector(scene).level(), SimdLevel::Avx2);
   EXPECT_EQ(FlatIntersector(scene, SimdLevel::Sse2).level(), SimdLevel::Sse2);
 }
+#endif
 
 } // namespace
