@@ -7,7 +7,7 @@
 //
 // Progress reports go to standard output as in the program; the result is one
 // line on standard error:
-//   seconds=<fastest run> shapes=<n> nearest=<queries> shadow=<queries>
+//   seconds=<fastest run> shapes=<n> nearest=<queries> shadow=<queries> simd=<level>
 // (the query counts only with --count, which renders once more on one thread
 // through a counting wrapper, untimed).
 
@@ -145,7 +145,9 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::fflush(stdout);
-  std::fprintf(stderr, "seconds=%.6f shapes=%lld nearest=%lld shadow=%lld\n", fastest, shapeCount,
-               nearestQueries, shadowQueries);
+  // The level actually used: a processor without AVX2 runs SSE2 instead.
+  const int levelUsed = reference ? -1 : int(FlatIntersector(scene, level).level());
+  std::fprintf(stderr, "seconds=%.6f shapes=%lld nearest=%lld shadow=%lld simd=%d\n", fastest,
+               shapeCount, nearestQueries, shadowQueries, levelUsed);
   return 0;
 }
