@@ -1,7 +1,6 @@
 #include "render/FlatIntersector.h"
 
 #include <limits>
-#include <type_traits>
 
 #include "geometry/Intersection.h"
 #include "geometry/Sphere.h"
@@ -29,25 +28,32 @@ SimdLevel supportedSimdLevel() {
 
 namespace {
 
-// Fills the unused slots of the last block so that they never hit.
-template <typename Block> void padLastBlock(std::vector<Block> &blocks, std::size_t used) {
-  const std::size_t slot = used % flat::kBlockLanes;
-  if (slot == 0) {
-    return;
+// A sphere slot that never hits: a NaN centre makes every root NaN, which
+// fails the epsilon tests.
+void fillUnusedSlot(flat::SphereBlock &block, int lane) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  block.centerX[lane] = block.centerY[lane] = block.centerZ[lane] = nan;
+  block.centerDotCenter[lane] = block.radiusSquared[lane] = nan;
+}
+
+// A triangle slot that never hits: zero edges give a zero or NaN determinant
+// and parameter.
+void fillUnusedSlot(flat::TriangleBlock &block, int lane) {
+  block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0;
+  block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
+  block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
+}
+
+// The kernels take two groups of lanes at a time: fills the last block and
+// adds an empty one where the count of blocks is odd.
+template <typename Block> void padBlocks(std::vector<Block> &blocks, std::size_t used) {
+  for (int lane = int(used % flat::kBlockLanes); lane > 0 && lane < flat::kBlockLanes; ++lane) {
+    fillUnusedSlot(blocks.back(), lane);
   }
-  for (std::size_t lane = slot; lane < std::size_t(flat::kBlockLanes); ++lane) {
-    if constexpr (std::is_same_v<Block, flat::SphereBlock>) {
-      // A NaN centre makes every root NaN, which fails the epsilon tests.
-      const double nan = std::numeric_limits<double>::quiet_NaN();
-      Block &block = blocks.back();
-      block.centerX[lane] = block.centerY[lane] = block.centerZ[lane] = nan;
-      block.centerDotCenter[lane] = block.radiusSquared[lane] = nan;
-    } else {
-      // Zero edges give a zero or NaN determinant and parameter: never a hit.
-      Block &block = blocks.back();
-      block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0;
-      block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
-      block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
+  if (blocks.size() % 2 != 0) {
+    blocks.emplace_back();
+    for (int lane = 0; lane < flat::kBlockLanes; ++lane) {
+      fillUnusedSlot(blocks.back(), lane);
     }
   }
 }
@@ -81,8 +87,8 @@ FlatIntersector::FlatIntersector(const Scene &scene, SimdLevel level)
       addTriangle(triangle->vertex0, triangle->edge1, triangle->edge2);
     }
   }
-  padLastBlock(sphereBlocks_, spheres_.size());
-  padLastBlock(triangleBlocks_, triangles_.size());
+  padBlocks(sphereBlocks_, spheres_.size());
+  padBlocks(triangleBlocks_, triangles_.size());
 }
 
 void FlatIntersector::addSphere(const Vec3 &center, float radius) {
@@ -195,44 +201,71 @@ Hit FlatIntersector::nearest(const Ray &ray) const {
   return best;
 }
 
-bool FlatIntersector::any(const Ray &ray, flat::Query query) const {
-  const auto answers = [query](float t) {
-    return query == flat::Query::AnyHit ? t > 0.0f : t > 0.0f && t < 1.0f;
-  };
+namespace {
+
+bool answers(float t, flat::Query query) {
+  return query == flat::Query::AnyHit ? t > 0.0f : t > 0.0f && t < 1.0f;
+}
+
+} // namespace
+
+bool FlatIntersector::blockedBy(bool sphere, long slot, const Ray &ray, flat::Query query) const {
+  if (sphere && std::size_t(slot) < spheres_.size()) {
+    const SphereData &s = spheres_[std::size_t(slot)];
+    return answers(intersectSphere(s.center, s.radius, epsilon_, ray), query);
+  }
+  if (!sphere && std::size_t(slot) < triangles_.size()) {
+    const TriangleData &tri = triangles_[std::size_t(slot)];
+    return answers(intersectTriangle(tri.vertex0, tri.edge1, tri.edge2, epsilon_, ray), query);
+  }
+  return false;
+}
+
+long FlatIntersector::blockingSphere(const Ray &ray, const flat::RayConstants &c,
+                                     flat::Query query) const {
   switch (level_) {
 #if defined(FLAT_HAVE_X86_KERNELS)
-  case SimdLevel::Avx2: {
-    const flat::RayConstants c(ray, epsilon_);
-    if (flat::avx2::anySphere(sphereBlocks_.data(), sphereBlocks_.size(), c, query) ||
-        flat::avx2::anyTriangle(triangleBlocks_.data(), triangleBlocks_.size(), c, query)) {
-      return true;
-    }
-    break;
-  }
-  case SimdLevel::Sse2: {
-    const flat::RayConstants c(ray, epsilon_);
-    if (flat::sse2::anySphere(sphereBlocks_.data(), sphereBlocks_.size(), c, query) ||
-        flat::sse2::anyTriangle(triangleBlocks_.data(), triangleBlocks_.size(), c, query)) {
-      return true;
-    }
-    break;
-  }
+  case SimdLevel::Avx2:
+    return flat::avx2::anySphere(sphereBlocks_.data(), sphereBlocks_.size(), c, query);
+  case SimdLevel::Sse2:
+    return flat::sse2::anySphere(sphereBlocks_.data(), sphereBlocks_.size(), c, query);
 #endif
   default:
-    for (const SphereData &sphere : spheres_) {
-      if (answers(intersectSphere(sphere.center, sphere.radius, epsilon_, ray))) {
-        return true;
+    for (std::size_t i = 0; i < spheres_.size(); ++i) {
+      if (blockedBy(true, long(i), ray, query)) {
+        return long(i);
       }
     }
-    for (const TriangleData &tri : triangles_) {
-      if (answers(intersectTriangle(tri.vertex0, tri.edge1, tri.edge2, epsilon_, ray))) {
-        return true;
+    return -1;
+  }
+}
+
+long FlatIntersector::blockingTriangle(const Ray &ray, const flat::RayConstants &c,
+                                       flat::Query query) const {
+  switch (level_) {
+#if defined(FLAT_HAVE_X86_KERNELS)
+  case SimdLevel::Avx2:
+    return flat::avx2::anyTriangle(triangleBlocks_.data(), triangleBlocks_.size(), c, query);
+  case SimdLevel::Sse2:
+    return flat::sse2::anyTriangle(triangleBlocks_.data(), triangleBlocks_.size(), c, query);
+#endif
+  default:
+    for (std::size_t i = 0; i < triangles_.size(); ++i) {
+      if (blockedBy(false, long(i), ray, query)) {
+        return long(i);
       }
     }
-    break;
+    return -1;
+  }
+}
+
+bool FlatIntersector::any(const Ray &ray, flat::Query query) const {
+  const flat::RayConstants c(ray, epsilon_);
+  if (blockingSphere(ray, c, query) >= 0 || blockingTriangle(ray, c, query) >= 0) {
+    return true;
   }
   for (const Slot &slot : otherSlots_) {
-    if (answers(slot.shape->intersect(ray))) {
+    if (answers(slot.shape->intersect(ray), query)) {
       return true;
     }
   }

@@ -59,6 +59,13 @@ private:
   Candidate nearestSphere(const Ray &ray, const flat::RayConstants &constants) const;
   Candidate nearestTriangle(const Ray &ray, const flat::RayConstants &constants) const;
   bool any(const Ray &ray, flat::Query query) const;
+  // Whether the sphere or triangle in `slot` answers `query`; false for a
+  // slot out of range.
+  bool blockedBy(bool sphere, long slot, const Ray &ray, flat::Query query) const;
+  // A slot that answers `query`, or -1.
+  long blockingSphere(const Ray &ray, const flat::RayConstants &constants, flat::Query query) const;
+  long blockingTriangle(const Ray &ray, const flat::RayConstants &constants,
+                        flat::Query query) const;
 
   SimdLevel level_;
   float epsilon_ = 0.01f; // shared by every shape in the arrays

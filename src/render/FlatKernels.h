@@ -61,28 +61,28 @@ enum class Query {
 // One set of kernels per instruction set. nearest*() scans the blocks in
 // order and returns the slot of the first shape with the smallest t >= 0 that
 // is below `bestT` (lowering bestT to it), or -1 when there is none. any*()
-// tells whether some slot answers `query`. The AVX2 kernels may only run
+// returns a slot that answers `query`, or -1 when none does. The AVX2 kernels may only run
 // where the processor has AVX2.
 #if defined(__x86_64__)
 #define FLAT_HAVE_X86_KERNELS 1
 namespace sse2 {
 long nearestSphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                    float &bestT);
-bool anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+long anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                Query query);
 long nearestTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                      float &bestT);
-bool anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+long anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                  Query query);
 } // namespace sse2
 namespace avx2 {
 long nearestSphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                    float &bestT);
-bool anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+long anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                Query query);
 long nearestTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                      float &bestT);
-bool anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+long anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                  Query query);
 } // namespace avx2
 #endif
