@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <sstream>
@@ -152,6 +153,23 @@ TEST_P(FlatQueries, ShadowQueriesCountOnlyTheRightParameters) {
   EXPECT_TRUE(flat.anyHitBeforeOne(Ray({0, 0, 0}, {0, 0, -8})));
   EXPECT_FALSE(flat.anyHit(Ray({0, 0, 0}, {0, 0, 1})));
   EXPECT_EQ(flat.nearest(Ray({0, 0, 0}, {0, 0, 1})).shape, nullptr);
+}
+
+// The triangle kernels test u against 1 + 2^-24 in double instead of rounding
+// u to float and comparing with 1.
+TEST(FloatRounding, ExceedsOneExactlyBeyondOnePlusHalfAnUlp) {
+  const double threshold = 1.0 + 0x1p-24;
+  const double near[] = {1.0,
+                         std::nextafter(threshold, 0.0),
+                         threshold,
+                         std::nextafter(threshold, 2.0),
+                         1.0 + 0x1p-23,
+                         1e300,
+                         std::numeric_limits<double>::infinity(),
+                         std::numeric_limits<double>::quiet_NaN()};
+  for (const double u : near) {
+    EXPECT_EQ(float(u) > 1.0f, u > threshold) << u;
+  }
 }
 
 std::string levelName(const testing::TestParamInfo<SimdLevel> &info) {
