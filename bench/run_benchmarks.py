@@ -182,9 +182,9 @@ def main():
             ("terrain mesh", lambda p: terrain_scene(p, 158), 96, 72),
             ("hall of mirrors", hall_scene, 320, 240),
         ]
-        print("| scene | size | shapes | path | threads | seconds | primary rays/s "
+        print("| scene | size | shapes | path | threads | seconds | CPU seconds | primary rays/s "
               "| ray-shape tests/s | speed-up |")
-        print("|---|---|---:|---|---:|---:|---:|---:|---:|")
+        print("|---|---|---:|---|---:|---:|---:|---:|---:|---:|")
         for name, make, width, height in scenes:
             width = max(1, int(width * scale))
             height = max(1, int(height * scale))
@@ -214,8 +214,8 @@ def main():
                 if result["simd"] >= 0:
                     label = "flat " + ("scalar", "sse2", "avx2")[int(result["simd"])]
                 seconds = result["seconds"]
-                print("| %s | %dx%d | %d | %s | %d | %.3f | %.0f | %.3g | %.2fx |" % (
-                    name, width, height, shapes, label, thread_count, seconds,
+                print("| %s | %dx%d | %d | %s | %d | %.3f | %.3f | %.0f | %.3g | %.2fx |" % (
+                    name, width, height, shapes, label, thread_count, seconds, result["cpu"],
                     width * height / seconds, queries * shapes / seconds,
                     reference_seconds / seconds))
                 sys.stdout.flush()
