@@ -1,6 +1,8 @@
 #include "render/FlatIntersector.h"
 
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "geometry/Intersection.h"
 #include "geometry/Sphere.h"
@@ -47,6 +49,9 @@ void fillUnusedSlot(flat::TriangleBlock &block, int lane) {
 // The kernels take two groups of lanes at a time: fills the last block and
 // adds an empty one where the count of blocks is odd.
 template <typename Block> void padBlocks(std::vector<Block> &blocks, std::size_t used) {
+  if (blocks.empty()) {
+    return; // nothing to pad, or the scalar level, which uses no blocks
+  }
   for (int lane = int(used % flat::kBlockLanes); lane > 0 && lane < flat::kBlockLanes; ++lane) {
     fillUnusedSlot(blocks.back(), lane);
   }
@@ -87,13 +92,16 @@ FlatIntersector::FlatIntersector(const Scene &scene, SimdLevel level)
       addTriangle(triangle->vertex0, triangle->edge1, triangle->edge2);
     }
   }
-  padBlocks(sphereBlocks_, spheres_.size());
-  padBlocks(triangleBlocks_, triangles_.size());
+  padBlocks(sphereBlocks_, sphereSlots_.size());
+  padBlocks(triangleBlocks_, triangleSlots_.size());
 }
 
 void FlatIntersector::addSphere(const Vec3 &center, float radius) {
-  const std::size_t lane = spheres_.size() % flat::kBlockLanes;
-  spheres_.push_back({center, radius});
+  if (level_ == SimdLevel::Scalar) {
+    spheres_.push_back({center, radius});
+    return;
+  }
+  const std::size_t lane = (sphereSlots_.size() - 1) % flat::kBlockLanes;
   if (lane == 0) {
     sphereBlocks_.emplace_back();
   }
@@ -106,8 +114,11 @@ void FlatIntersector::addSphere(const Vec3 &center, float radius) {
 }
 
 void FlatIntersector::addTriangle(const Vec3 &vertex0, const Vec3 &edge1, const Vec3 &edge2) {
-  const std::size_t lane = triangles_.size() % flat::kBlockLanes;
-  triangles_.push_back({vertex0, edge1, edge2});
+  if (level_ == SimdLevel::Scalar) {
+    triangles_.push_back({vertex0, edge1, edge2});
+    return;
+  }
+  const std::size_t lane = (triangleSlots_.size() - 1) % flat::kBlockLanes;
   if (lane == 0) {
     triangleBlocks_.emplace_back();
   }
@@ -278,4 +289,14 @@ bool FlatIntersector::anyHit(const Ray &ray) const {
 
 bool FlatIntersector::anyHitBeforeOne(const Ray &ray) const {
   return any(ray, flat::Query::AnyHitBeforeOne);
+}
+
+std::unique_ptr<Intersector> makeFlatIntersector(const Scene &scene) {
+  try {
+    return std::make_unique<FlatIntersector>(scene);
+  } catch (const std::bad_alloc &) {
+    // The copies did not fit in memory: the shape list itself answers the
+    // same, only slower.
+    return std::make_unique<ListIntersector>(scene);
+  }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "render/FlatKernels.h"
@@ -70,7 +71,8 @@ private:
   SimdLevel level_;
   float epsilon_ = 0.01f; // shared by every shape in the arrays
 
-  // The plain copies serve the scalar level, the blocks the SIMD levels.
+  // The plain copies serve the scalar level, the blocks the SIMD levels;
+  // only one of them is filled.
   std::vector<SphereData> spheres_;
   std::vector<TriangleData> triangles_;
   std::vector<flat::SphereBlock> sphereBlocks_;
@@ -80,3 +82,7 @@ private:
   // Shapes of any other kind or epsilon, asked through Shape::intersect.
   std::vector<Slot> otherSlots_;
 };
+
+// A FlatIntersector at the highest supported level, or the shape list itself
+// when there is not enough memory for the copies.
+std::unique_ptr<Intersector> makeFlatIntersector(const Scene &scene);

@@ -107,7 +107,7 @@ std::unique_ptr<Intersector> makeIntersector(const Scene &scene, RenderOptions::
   switch (kind) {
   case RenderOptions::Shapes::Flat:
   case RenderOptions::Shapes::Best:
-    return std::make_unique<FlatIntersector>(scene);
+    return makeFlatIntersector(scene);
   case RenderOptions::Shapes::Reference:
   case RenderOptions::Shapes::Hierarchy:
     break;
