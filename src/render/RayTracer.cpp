@@ -2,6 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <thread>
+
+#include "render/FlatIntersector.h"
+#include "render/RowRunner.h"
 
 namespace {
 
@@ -101,10 +105,11 @@ Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &
 
 std::unique_ptr<Intersector> makeIntersector(const Scene &scene, RenderOptions::Shapes kind) {
   switch (kind) {
-  case RenderOptions::Shapes::Reference:
   case RenderOptions::Shapes::Flat:
-  case RenderOptions::Shapes::Hierarchy:
   case RenderOptions::Shapes::Best:
+    return makeFlatIntersector(scene);
+  case RenderOptions::Shapes::Reference:
+  case RenderOptions::Shapes::Hierarchy:
     break;
   }
   return std::make_unique<ListIntersector>(scene);
@@ -116,6 +121,12 @@ std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int heig
 
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height,
                                          const RenderOptions &options) const {
+  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, options.shapes);
+  return render(scene, width, height, *shapes, options.threads);
+}
+
+std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height,
+                                         const Intersector &shapes, int threads) const {
   auto image = std::make_unique<Image>(width, height);
   if (!image->valid()) {
     return nullptr;
@@ -132,19 +143,21 @@ std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int heig
   const Vec3 stepY = height > 1 ? scale(scene.up, float(2.0 * halfHeight / (height - 1))) : Vec3();
 
   // Directions advance by repeated addition, so every sample carries the
-  // rounding of the additions before it.
-  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, options.shapes);
-  Vec3 current = start;
-  for (int row = 0; row < height; ++row) {
-    const Vec3 rowStart = current;
+  // rounding of the additions before it: row starts are formed in row order,
+  // then each row is walked from its start.
+  const auto renderRow = [&](int row, const Vec3 &rowStart) {
+    Vec3 current = rowStart;
     for (int column = 0; column < width; ++column) {
-      Vec3 colour = trace(scene, *shapes, Ray(scene.eye, current), kMaxDepth);
+      Vec3 colour = trace(scene, shapes, Ray(scene.eye, current), kMaxDepth);
       clamp01(colour);
       image->setPixel(column, row, colour.x, colour.y, colour.z);
       addInPlace(current, stepX);
     }
-    current = add(rowStart, stepY);
-    printProgress(row, height);
+  };
+  if (threads <= 0) {
+    threads = int(std::thread::hardware_concurrency());
   }
+  runRows(height, threads, start, stepY, renderRow,
+          [height](int row) { printProgress(row, height); });
   return image;
 }

@@ -33,10 +33,16 @@ public:
   static constexpr int kMaxDepth = 5;
 
   // Renders at width x height (both at least 1) and prints one progress
-  // report per row. Returns null if the raster cannot be allocated.
+  // report per row, in row order, flushed at once. Rows are rendered in
+  // parallel; the bytes do not depend on the thread count. Returns null if
+  // the raster cannot be allocated.
   std::unique_ptr<Image> render(const Scene &scene, int width, int height) const;
   std::unique_ptr<Image> render(const Scene &scene, int width, int height,
                                 const RenderOptions &options) const;
+  // The same with a given shape-query structure, built for this scene, and
+  // thread count (0 = one per hardware thread).
+  std::unique_ptr<Image> render(const Scene &scene, int width, int height,
+                                const Intersector &shapes, int threads) const;
 
   // The colour seen along `ray`, not limited to [0, 1].
   Vec3 trace(const Scene &scene, const Ray &ray, int depth) const;

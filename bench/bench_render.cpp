@@ -1,0 +1,158 @@
+// Times one render of a scene file through the library, choosing the shape
+// queries, the instruction set and the thread count that the program itself
+// picks automatically. Used by run_benchmarks.py.
+//
+//   bench_render scene.txt width height [--shapes reference|flat] [--simd scalar|sse2|avx2]
+//                [--threads N] [--repeat N] [--count] [--out image.bmp]
+//
+// Progress reports go to standard output as in the program; the result is one
+// line on standard error:
+//   seconds=<fastest run> cpu=<its processor seconds> shapes=<n> nearest=<queries> shadow=<queries>
+//   simd=<level>
+// (the query counts only with --count, which renders once more on one thread
+// through a counting wrapper, untimed).
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "render/FlatIntersector.h"
+#include "render/RayTracer.h"
+#include "scene/Scene.h"
+
+namespace {
+
+// Counts the queries the tracer makes; single-threaded use only.
+class CountingIntersector final : public Intersector {
+public:
+  explicit CountingIntersector(const Intersector &inner) : inner_(inner) {}
+
+  Hit nearest(const Ray &ray) const override {
+    ++nearestQueries;
+    return inner_.nearest(ray);
+  }
+  bool anyHit(const Ray &ray) const override {
+    ++shadowQueries;
+    return inner_.anyHit(ray);
+  }
+  bool anyHitBeforeOne(const Ray &ray) const override {
+    ++shadowQueries;
+    return inner_.anyHitBeforeOne(ray);
+  }
+
+  mutable long long nearestQueries = 0;
+  mutable long long shadowQueries = 0;
+
+private:
+  const Intersector &inner_;
+};
+
+int usage() {
+  std::fprintf(stderr, "usage: bench_render scene.txt width height [--shapes reference|flat] "
+                       "[--simd scalar|sse2|avx2] [--threads N] [--repeat N] [--count] "
+                       "[--out image.bmp]\n");
+  return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 4) {
+    return usage();
+  }
+  const std::string scenePath = argv[1];
+  const int width = std::atoi(argv[2]);
+  const int height = std::atoi(argv[3]);
+  bool reference = false;
+  SimdLevel level = supportedSimdLevel();
+  int threads = 0;
+  int repeat = 1;
+  bool count = false;
+  std::string outPath;
+  for (int i = 4; i < argc; ++i) {
+    const std::string option = argv[i];
+    const std::string value = i + 1 < argc ? argv[i + 1] : "";
+    if (option == "--count") {
+      count = true;
+      continue;
+    }
+    ++i;
+    if (option == "--shapes" && (value == "reference" || value == "flat")) {
+      reference = value == "reference";
+    } else if (option == "--simd" && value == "scalar") {
+      level = SimdLevel::Scalar;
+    } else if (option == "--simd" && value == "sse2") {
+      level = SimdLevel::Sse2;
+    } else if (option == "--simd" && value == "avx2") {
+      level = SimdLevel::Avx2;
+    } else if (option == "--threads") {
+      threads = std::atoi(value.c_str());
+    } else if (option == "--repeat") {
+      repeat = std::atoi(value.c_str());
+    } else if (option == "--out") {
+      outPath = value;
+    } else {
+      return usage();
+    }
+  }
+  if (width < 1 || height < 1 || repeat < 1) {
+    return usage();
+  }
+
+  Scene scene;
+  if (scene.load(scenePath) != 1) {
+    return 1;
+  }
+  long long shapeCount = 0;
+  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
+    ++shapeCount;
+  }
+
+  double fastest = 0.0;
+  double fastestCpu = 0.0; // processor time of all threads during the fastest run
+  std::unique_ptr<Image> image;
+  for (int run = 0; run < repeat; ++run) {
+    const std::clock_t cpuBegin = std::clock();
+    const auto begin = std::chrono::steady_clock::now();
+    // Building the shape structure is part of the render's time.
+    std::unique_ptr<Intersector> shapes;
+    if (reference) {
+      shapes = std::make_unique<ListIntersector>(scene);
+    } else {
+      shapes = std::make_unique<FlatIntersector>(scene, level);
+    }
+    image = RayTracer().render(scene, width, height, *shapes, threads);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    if (!image) {
+      std::fprintf(stderr, "render failed\n");
+      return 1;
+    }
+    if (run == 0 || seconds < fastest) {
+      fastest = seconds;
+      fastestCpu = double(std::clock() - cpuBegin) / CLOCKS_PER_SEC;
+    }
+  }
+
+  long long nearestQueries = -1;
+  long long shadowQueries = -1;
+  if (count) {
+    const FlatIntersector flat(scene);
+    const CountingIntersector counter(flat);
+    RayTracer().render(scene, width, height, counter, 1);
+    nearestQueries = counter.nearestQueries;
+    shadowQueries = counter.shadowQueries;
+  }
+  if (!outPath.empty() && image->writeBmp(outPath) != 1) {
+    return 1;
+  }
+  std::fflush(stdout);
+  // The level actually used: a processor without AVX2 runs SSE2 instead.
+  const int levelUsed = reference ? -1 : int(FlatIntersector(scene, level).level());
+  std::fprintf(stderr, "seconds=%.6f cpu=%.6f shapes=%lld nearest=%lld shadow=%lld simd=%d\n",
+               fastest, fastestCpu, shapeCount, nearestQueries, shadowQueries, levelUsed);
+  return 0;
+}

@@ -1,0 +1,302 @@
+#include "render/FlatIntersector.h"
+
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "geometry/Intersection.h"
+#include "geometry/Sphere.h"
+#include "geometry/Triangle.h"
+
+flat::RayConstants::RayConstants(const Ray &ray, float epsilon_)
+    : originX(ray.origin.x), originY(ray.origin.y), originZ(ray.origin.z),
+      directionX(ray.direction.x), directionY(ray.direction.y), directionZ(ray.direction.z),
+      originDotOrigin(dot(ray.origin, ray.origin)), epsilon(epsilon_), negativeEpsilon(-epsilon_) {
+  // As in intersectSphere: A is a float, and 4.0 * A * Q groups as
+  // (4.0 * A) * Q.
+  const float a = float(dot(ray.direction, ray.direction));
+  fourA = 4.0 * a;
+  twoA = float(2.0 * a);
+}
+
+SimdLevel supportedSimdLevel() {
+#if defined(FLAT_HAVE_X86_KERNELS)
+  static const SimdLevel level = __builtin_cpu_supports("avx2") ? SimdLevel::Avx2 : SimdLevel::Sse2;
+  return level;
+#else
+  return SimdLevel::Scalar;
+#endif
+}
+
+namespace {
+
+// A sphere slot that never hits: a NaN centre makes every root NaN, which
+// fails the epsilon tests.
+void fillUnusedSlot(flat::SphereBlock &block, int lane) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  block.centerX[lane] = block.centerY[lane] = block.centerZ[lane] = nan;
+  block.centerDotCenter[lane] = block.radiusSquared[lane] = nan;
+}
+
+// A triangle slot that never hits: zero edges give a zero or NaN determinant
+// and parameter.
+void fillUnusedSlot(flat::TriangleBlock &block, int lane) {
+  block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0;
+  block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
+  block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
+}
+
+// The kernels take two groups of lanes at a time: fills the last block and
+// adds an empty one where the count of blocks is odd.
+template <typename Block> void padBlocks(std::vector<Block> &blocks, std::size_t used) {
+  if (blocks.empty()) {
+    return; // nothing to pad, or the scalar level, which uses no blocks
+  }
+  for (int lane = int(used % flat::kBlockLanes); lane > 0 && lane < flat::kBlockLanes; ++lane) {
+    fillUnusedSlot(blocks.back(), lane);
+  }
+  if (blocks.size() % 2 != 0) {
+    blocks.emplace_back();
+    for (int lane = 0; lane < flat::kBlockLanes; ++lane) {
+      fillUnusedSlot(blocks.back(), lane);
+    }
+  }
+}
+
+// Among candidates from different arrays: the smaller parameter, and at
+// equal parameters the shape earlier in the list.
+bool better(float t, std::size_t position, const Hit &best, std::size_t bestPosition) {
+  return t < best.t || (t == best.t && best.shape != nullptr && position < bestPosition);
+}
+
+} // namespace
+
+FlatIntersector::FlatIntersector(const Scene &scene, SimdLevel level)
+    : level_(level < supportedSimdLevel() ? level : supportedSimdLevel()) {
+  bool epsilonKnown = false;
+  std::size_t position = 0;
+  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next, ++position) {
+    if (!epsilonKnown) {
+      epsilon_ = shape->epsilon;
+      epsilonKnown = true;
+    }
+    const auto *sphere = dynamic_cast<const Sphere *>(shape);
+    const auto *triangle = dynamic_cast<const Triangle *>(shape);
+    if (shape->epsilon != epsilon_ || (sphere == nullptr && triangle == nullptr)) {
+      otherSlots_.push_back({shape, position});
+    } else if (sphere != nullptr) {
+      sphereSlots_.push_back({shape, position});
+      addSphere(sphere->center, sphere->radius);
+    } else {
+      triangleSlots_.push_back({shape, position});
+      addTriangle(triangle->vertex0, triangle->edge1, triangle->edge2);
+    }
+  }
+  padBlocks(sphereBlocks_, sphereSlots_.size());
+  padBlocks(triangleBlocks_, triangleSlots_.size());
+}
+
+void FlatIntersector::addSphere(const Vec3 &center, float radius) {
+  if (level_ == SimdLevel::Scalar) {
+    spheres_.push_back({center, radius});
+    return;
+  }
+  const std::size_t lane = (sphereSlots_.size() - 1) % flat::kBlockLanes;
+  if (lane == 0) {
+    sphereBlocks_.emplace_back();
+  }
+  flat::SphereBlock &block = sphereBlocks_.back();
+  block.centerX[lane] = center.x;
+  block.centerY[lane] = center.y;
+  block.centerZ[lane] = center.z;
+  block.centerDotCenter[lane] = float(dot(center, center));
+  block.radiusSquared[lane] = double(radius) * radius;
+}
+
+void FlatIntersector::addTriangle(const Vec3 &vertex0, const Vec3 &edge1, const Vec3 &edge2) {
+  if (level_ == SimdLevel::Scalar) {
+    triangles_.push_back({vertex0, edge1, edge2});
+    return;
+  }
+  const std::size_t lane = (triangleSlots_.size() - 1) % flat::kBlockLanes;
+  if (lane == 0) {
+    triangleBlocks_.emplace_back();
+  }
+  flat::TriangleBlock &block = triangleBlocks_.back();
+  block.vertexX[lane] = vertex0.x;
+  block.vertexY[lane] = vertex0.y;
+  block.vertexZ[lane] = vertex0.z;
+  block.edge1X[lane] = edge1.x;
+  block.edge1Y[lane] = edge1.y;
+  block.edge1Z[lane] = edge1.z;
+  block.edge2X[lane] = edge2.x;
+  block.edge2Y[lane] = edge2.y;
+  block.edge2Z[lane] = edge2.z;
+}
+
+FlatIntersector::Candidate FlatIntersector::nearestSphere(const Ray &ray,
+                                                          const flat::RayConstants &c) const {
+  Candidate best;
+  switch (level_) {
+#if defined(FLAT_HAVE_X86_KERNELS)
+  case SimdLevel::Avx2:
+    best.slot = flat::avx2::nearestSphere(sphereBlocks_.data(), sphereBlocks_.size(), c, best.t);
+    return best;
+  case SimdLevel::Sse2:
+    best.slot = flat::sse2::nearestSphere(sphereBlocks_.data(), sphereBlocks_.size(), c, best.t);
+    return best;
+#endif
+  default:
+    break;
+  }
+  for (std::size_t i = 0; i < spheres_.size(); ++i) {
+    const float t = intersectSphere(spheres_[i].center, spheres_[i].radius, epsilon_, ray);
+    if (t >= 0.0f && t < best.t) {
+      best = {t, long(i)};
+    }
+  }
+  return best;
+}
+
+FlatIntersector::Candidate FlatIntersector::nearestTriangle(const Ray &ray,
+                                                            const flat::RayConstants &c) const {
+  Candidate best;
+  switch (level_) {
+#if defined(FLAT_HAVE_X86_KERNELS)
+  case SimdLevel::Avx2:
+    best.slot =
+        flat::avx2::nearestTriangle(triangleBlocks_.data(), triangleBlocks_.size(), c, best.t);
+    return best;
+  case SimdLevel::Sse2:
+    best.slot =
+        flat::sse2::nearestTriangle(triangleBlocks_.data(), triangleBlocks_.size(), c, best.t);
+    return best;
+#endif
+  default:
+    break;
+  }
+  for (std::size_t i = 0; i < triangles_.size(); ++i) {
+    const TriangleData &tri = triangles_[i];
+    const float t = intersectTriangle(tri.vertex0, tri.edge1, tri.edge2, epsilon_, ray);
+    if (t >= 0.0f && t < best.t) {
+      best = {t, long(i)};
+    }
+  }
+  return best;
+}
+
+Hit FlatIntersector::nearest(const Ray &ray) const {
+  const flat::RayConstants constants(ray, epsilon_);
+  Hit best;
+  std::size_t bestPosition = 0;
+  const Candidate sphere = nearestSphere(ray, constants);
+  if (sphere.slot >= 0) {
+    best = {sphere.t, sphereSlots_[std::size_t(sphere.slot)].shape};
+    bestPosition = sphereSlots_[std::size_t(sphere.slot)].position;
+  }
+  const Candidate triangle = nearestTriangle(ray, constants);
+  if (triangle.slot >= 0) {
+    const Slot &slot = triangleSlots_[std::size_t(triangle.slot)];
+    if (better(triangle.t, slot.position, best, bestPosition)) {
+      best = {triangle.t, slot.shape};
+      bestPosition = slot.position;
+    }
+  }
+  for (const Slot &slot : otherSlots_) {
+    const float t = slot.shape->intersect(ray);
+    if (t >= 0.0f && t < kFarAway && better(t, slot.position, best, bestPosition)) {
+      best = {t, slot.shape};
+      bestPosition = slot.position;
+    }
+  }
+  return best;
+}
+
+namespace {
+
+bool answers(float t, flat::Query query) {
+  return query == flat::Query::AnyHit ? t > 0.0f : t > 0.0f && t < 1.0f;
+}
+
+} // namespace
+
+bool FlatIntersector::blockedBy(bool sphere, long slot, const Ray &ray, flat::Query query) const {
+  if (sphere && std::size_t(slot) < spheres_.size()) {
+    const SphereData &s = spheres_[std::size_t(slot)];
+    return answers(intersectSphere(s.center, s.radius, epsilon_, ray), query);
+  }
+  if (!sphere && std::size_t(slot) < triangles_.size()) {
+    const TriangleData &tri = triangles_[std::size_t(slot)];
+    return answers(intersectTriangle(tri.vertex0, tri.edge1, tri.edge2, epsilon_, ray), query);
+  }
+  return false;
+}
+
+long FlatIntersector::blockingSphere(const Ray &ray, const flat::RayConstants &c,
+                                     flat::Query query) const {
+  switch (level_) {
+#if defined(FLAT_HAVE_X86_KERNELS)
+  case SimdLevel::Avx2:
+    return flat::avx2::anySphere(sphereBlocks_.data(), sphereBlocks_.size(), c, query);
+  case SimdLevel::Sse2:
+    return flat::sse2::anySphere(sphereBlocks_.data(), sphereBlocks_.size(), c, query);
+#endif
+  default:
+    for (std::size_t i = 0; i < spheres_.size(); ++i) {
+      if (blockedBy(true, long(i), ray, query)) {
+        return long(i);
+      }
+    }
+    return -1;
+  }
+}
+
+long FlatIntersector::blockingTriangle(const Ray &ray, const flat::RayConstants &c,
+                                       flat::Query query) const {
+  switch (level_) {
+#if defined(FLAT_HAVE_X86_KERNELS)
+  case SimdLevel::Avx2:
+    return flat::avx2::anyTriangle(triangleBlocks_.data(), triangleBlocks_.size(), c, query);
+  case SimdLevel::Sse2:
+    return flat::sse2::anyTriangle(triangleBlocks_.data(), triangleBlocks_.size(), c, query);
+#endif
+  default:
+    for (std::size_t i = 0; i < triangles_.size(); ++i) {
+      if (blockedBy(false, long(i), ray, query)) {
+        return long(i);
+      }
+    }
+    return -1;
+  }
+}
+
+bool FlatIntersector::any(const Ray &ray, flat::Query query) const {
+  const flat::RayConstants c(ray, epsilon_);
+  if (blockingSphere(ray, c, query) >= 0 || blockingTriangle(ray, c, query) >= 0) {
+    return true;
+  }
+  for (const Slot &slot : otherSlots_) {
+    if (answers(slot.shape->intersect(ray), query)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool FlatIntersector::anyHit(const Ray &ray) const {
+  return any(ray, flat::Query::AnyHit);
+}
+
+bool FlatIntersector::anyHitBeforeOne(const Ray &ray) const {
+  return any(ray, flat::Query::AnyHitBeforeOne);
+}
+
+std::unique_ptr<Intersector> makeFlatIntersector(const Scene &scene) {
+  try {
+    return std::make_unique<FlatIntersector>(scene);
+  } catch (const std::bad_alloc &) {
+    // The copies did not fit in memory: the shape list itself answers the
+    // same, only slower.
+    return std::make_unique<ListIntersector>(scene);
+  }
+}

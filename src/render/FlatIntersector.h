@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "render/FlatKernels.h"
+#include "render/Intersector.h"
+
+// Instruction sets the flat intersector can run on, from plain scalar code
+// up. Every level gives the same answers bit for bit.
+enum class SimdLevel {
+  Scalar, // one shape at a time through the free intersection functions
+  Sse2,   // two shapes at a time
+  Avx2,   // four shapes at a time
+};
+
+// The highest level this processor runs.
+SimdLevel supportedSimdLevel();
+
+// Spheres and triangles copied into flat arrays, in list order, so that a
+// query walks contiguous memory without a virtual call per shape. Answers
+// exactly as ListIntersector: within each array the first of equal
+// parameters wins, and across arrays each shape's list position breaks
+// ties.
+class FlatIntersector final : public Intersector {
+public:
+  // Runs at `level`, or at the highest supported level below it.
+  explicit FlatIntersector(const Scene &scene, SimdLevel level = supportedSimdLevel());
+
+  SimdLevel level() const { return level_; }
+
+  Hit nearest(const Ray &ray) const override;
+  bool anyHit(const Ray &ray) const override;
+  bool anyHitBeforeOne(const Ray &ray) const override;
+
+private:
+  struct Slot {
+    const Shape *shape;
+    std::size_t position; // in the scene's shape list
+  };
+  struct SphereData {
+    Vec3 center;
+    float radius;
+  };
+  struct TriangleData {
+    Vec3 vertex0;
+    Vec3 edge1;
+    Vec3 edge2;
+  };
+  // A nearest hit of one array, before the arrays are compared.
+  struct Candidate {
+    float t = kFarAway;
+    long slot = -1;
+  };
+
+  void addSphere(const Vec3 &center, float radius);
+  void addTriangle(const Vec3 &vertex0, const Vec3 &edge1, const Vec3 &edge2);
+
+  Candidate nearestSphere(const Ray &ray, const flat::RayConstants &constants) const;
+  Candidate nearestTriangle(const Ray &ray, const flat::RayConstants &constants) const;
+  bool any(const Ray &ray, flat::Query query) const;
+  // Whether the sphere or triangle in `slot` answers `query`; false for a
+  // slot out of range.
+  bool blockedBy(bool sphere, long slot, const Ray &ray, flat::Query query) const;
+  // A slot that answers `query`, or -1.
+  long blockingSphere(const Ray &ray, const flat::RayConstants &constants, flat::Query query) const;
+  long blockingTriangle(const Ray &ray, const flat::RayConstants &constants,
+                        flat::Query query) const;
+
+  SimdLevel level_;
+  float epsilon_ = 0.01f; // shared by every shape in the arrays
+
+  // The plain copies serve the scalar level, the blocks the SIMD levels;
+  // only one of them is filled.
+  std::vector<SphereData> spheres_;
+  std::vector<TriangleData> triangles_;
+  std::vector<flat::SphereBlock> sphereBlocks_;
+  std::vector<flat::TriangleBlock> triangleBlocks_;
+  std::vector<Slot> sphereSlots_;
+  std::vector<Slot> triangleSlots_;
+  // Shapes of any other kind or epsilon, asked through Shape::intersect.
+  std::vector<Slot> otherSlots_;
+};
+
+// A FlatIntersector at the highest supported level, or the shape list itself
+// when there is not enough memory for the copies.
+std::unique_ptr<Intersector> makeFlatIntersector(const Scene &scene);

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+
+#include "geometry/Ray.h"
+
+// Shapes laid out in blocks of four for SIMD: each block holds one field of
+// four consecutive shapes side by side, as doubles (every float converts to
+// double exactly), so a kernel loads a field for two or four shapes at once.
+// The kernels repeat, lane by lane, the very operations of intersectSphere
+// and intersectTriangle in the same order; each lane rounds exactly as the
+// scalar code does.
+namespace flat {
+
+inline constexpr int kBlockLanes = 4;
+
+// Unused slots of the last block hold a NaN centre, which never hits.
+struct alignas(32) SphereBlock {
+  double centerX[kBlockLanes];
+  double centerY[kBlockLanes];
+  double centerZ[kBlockLanes];
+  // float(dot(center, center)): does not depend on the ray.
+  double centerDotCenter[kBlockLanes];
+  // double(radius) * radius, exact in double.
+  double radiusSquared[kBlockLanes];
+};
+
+// Unused slots of the last block hold zero edges, which never hit.
+struct alignas(32) TriangleBlock {
+  double vertexX[kBlockLanes];
+  double vertexY[kBlockLanes];
+  double vertexZ[kBlockLanes];
+  double edge1X[kBlockLanes];
+  double edge1Y[kBlockLanes];
+  double edge1Z[kBlockLanes];
+  double edge2X[kBlockLanes];
+  double edge2Y[kBlockLanes];
+  double edge2Z[kBlockLanes];
+};
+
+// The per-ray parts of the arithmetic, computed once with the scalar
+// formulas and shared by every shape.
+struct RayConstants {
+  RayConstants(const Ray &ray, float epsilon);
+
+  double originX, originY, originZ;
+  double directionX, directionY, directionZ;
+  double originDotOrigin; // dot(o, o), kept double
+  double fourA;           // 4.0 * float(dot(d, d)), exact
+  double twoA;            // float(2.0 * float(dot(d, d)))
+  double epsilon;
+  double negativeEpsilon; // -epsilon, the lower determinant bound
+};
+
+// Which shapes a query looks at and what counts as a hit.
+enum class Query {
+  AnyHit,          // any t > 0
+  AnyHitBeforeOne, // any 0 < t < 1
+};
+
+// One set of kernels per instruction set. nearest*() scans the blocks in
+// order and returns the slot of the first shape with the smallest t >= 0 that
+// is below `bestT` (lowering bestT to it), or -1 when there is none. any*()
+// returns a slot that answers `query`, or -1 when none does. The AVX2 kernels may only run
+// where the processor has AVX2.
+#if defined(__x86_64__)
+#define FLAT_HAVE_X86_KERNELS 1
+namespace sse2 {
+long nearestSphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+                   float &bestT);
+long anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+               Query query);
+long nearestTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+                     float &bestT);
+long anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+                 Query query);
+} // namespace sse2
+namespace avx2 {
+long nearestSphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+                   float &bestT);
+long anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+               Query query);
+long nearestTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+                     float &bestT);
+long anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+                 Query query);
+} // namespace avx2
+#endif
+
+} // namespace flat

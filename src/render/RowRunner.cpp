@@ -1,0 +1,124 @@
+#include "render/RowRunner.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Hands out rows in order and tells how many leading rows are finished.
+// Workers take rows one at a time, so a row is finished once it is claimed
+// and no worker holds it any more; nothing per row is stored.
+class RowQueue {
+public:
+  RowQueue(int height, const Vec3 &start, const Vec3 &stepY, int workers)
+      : height_(height), nextStart_(start), stepY_(stepY), inProgress_(workers, kIdle) {}
+
+  // Marks the worker's current row finished and gives it the next one;
+  // false when every row has been handed out.
+  bool next(int worker, int &row, Vec3 &rowStart) {
+    bool claimed = false;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      inProgress_[worker] = kIdle;
+      if (nextRow_ < height_) {
+        row = nextRow_++;
+        rowStart = nextStart_;
+        nextStart_ = add(nextStart_, stepY_);
+        inProgress_[worker] = row;
+        claimed = true;
+      }
+    }
+    finished_.notify_one();
+    return claimed;
+  }
+
+  // Waits until more than `reported` leading rows are finished and returns
+  // how many are.
+  int waitBeyond(int reported) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    int finished = 0;
+    finished_.wait(lock, [&] {
+      finished = finishedRows();
+      return finished > reported;
+    });
+    return finished;
+  }
+
+private:
+  static constexpr int kIdle = -1;
+
+  int finishedRows() const {
+    int finished = nextRow_;
+    for (const int row : inProgress_) {
+      if (row != kIdle && row < finished) {
+        finished = row;
+      }
+    }
+    return finished;
+  }
+
+  const int height_;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  int nextRow_ = 0;
+  Vec3 nextStart_;
+  const Vec3 stepY_;
+  std::vector<int> inProgress_; // per worker: its row, or kIdle
+};
+
+void runOnThisThread(int height, const Vec3 &start, const Vec3 &stepY,
+                     const std::function<void(int, const Vec3 &)> &renderRow,
+                     const std::function<void(int)> &rowFinished) {
+  Vec3 rowStart = start;
+  for (int row = 0; row < height; ++row) {
+    renderRow(row, rowStart);
+    rowFinished(row);
+    rowStart = add(rowStart, stepY);
+  }
+}
+
+} // namespace
+
+void runRows(int height, int threads, const Vec3 &start, const Vec3 &stepY,
+             const std::function<void(int, const Vec3 &)> &renderRow,
+             const std::function<void(int)> &rowFinished) {
+  const int workerCount = threads < height ? threads : height;
+  if (workerCount <= 1) {
+    runOnThisThread(height, start, stepY, renderRow, rowFinished);
+    return;
+  }
+
+  RowQueue queue(height, start, stepY, workerCount);
+  std::vector<std::thread> workers;
+  workers.reserve(std::size_t(workerCount));
+  for (int worker = 0; worker < workerCount; ++worker) {
+    try {
+      workers.emplace_back([&queue, &renderRow, worker] {
+        int row = 0;
+        Vec3 rowStart;
+        while (queue.next(worker, row, rowStart)) {
+          renderRow(row, rowStart);
+        }
+      });
+    } catch (const std::system_error &) {
+      break; // the system gave fewer threads: render with those
+    }
+  }
+  if (workers.empty()) {
+    runOnThisThread(height, start, stepY, renderRow, rowFinished);
+    return;
+  }
+
+  for (int reported = 0; reported < height;) {
+    const int finished = queue.waitBeyond(reported);
+    for (; reported < finished; ++reported) {
+      rowFinished(reported);
+    }
+  }
+  for (std::thread &worker : workers) {
+    worker.join();
+  }
+}
