@@ -19,7 +19,10 @@ struct LoadResult {
 };
 
 LoadResult loadText(Scene &scene, const std::string &text) {
-  const std::string path = testing::TempDir() + "scene_loader_test.txt";
+  // One file per test, so that tests running in parallel processes do not
+  // overwrite each other's scene.
+  const std::string path = testing::TempDir() + "scene_loader_test_" +
+                           testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
   std::ofstream(path, std::ios::binary) << text;
   testing::internal::CaptureStdout();
   const int status = scene.load(path);
