@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "render/BvhIntersector.h"
+
 namespace {
 
 // Degrees to radians with the factor 3.1415 / 180, not the exact pi / 180.
@@ -101,9 +103,10 @@ Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &
 
 std::unique_ptr<Intersector> makeIntersector(const Scene &scene, RenderOptions::Shapes kind) {
   switch (kind) {
+  case RenderOptions::Shapes::Hierarchy:
+    return std::make_unique<BvhIntersector>(scene);
   case RenderOptions::Shapes::Reference:
   case RenderOptions::Shapes::Flat:
-  case RenderOptions::Shapes::Hierarchy:
   case RenderOptions::Shapes::Best:
     break;
   }

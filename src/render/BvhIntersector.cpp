@@ -1,0 +1,338 @@
+#include "render/BvhIntersector.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "geometry/Intersection.h"
+#include "geometry/Sphere.h"
+#include "geometry/Triangle.h"
+#include "render/BvhBounds.h"
+#include "render/BvhBuild.h"
+
+namespace {
+
+constexpr float kShapeEpsilon = 0.01f;
+// Deep enough for any tree the builder makes (its depth stays below 70).
+constexpr int kStackSize = 128;
+
+struct Candidate {
+  BvhIntersector::Prim prim;
+  const Shape *shape;
+  BvhBuildItem item;
+};
+
+void boxAround(BvhBuildItem &item, const double lo[3], const double hi[3], double margin) {
+  for (int a = 0; a < 3; ++a) {
+    item.lo[a] = bvh::floatBelow(lo[a] - margin);
+    item.hi[a] = bvh::floatAbove(hi[a] + margin);
+  }
+}
+
+// The triangle's box is that of vertex0, vertex0 + edge1 and vertex0 + edge2
+// (what the intersection arithmetic sees), grown by the ray-independent part
+// of its error bound; the rest is added per ray from `gap` and `reach`.
+bool triangleCandidate(const Triangle &triangle, std::uint32_t position, Candidate &out) {
+  const Vec3 &v0 = triangle.vertex0;
+  const Vec3 &e1 = triangle.edge1;
+  const Vec3 &e2 = triangle.edge2;
+  if (!bvh::withinRange(v0) || !bvh::withinRange(e1) || !bvh::withinRange(e2)) {
+    return false;
+  }
+  const double p0[3] = {v0.x, v0.y, v0.z};
+  const double p1[3] = {double(v0.x) + e1.x, double(v0.y) + e1.y, double(v0.z) + e1.z};
+  const double p2[3] = {double(v0.x) + e2.x, double(v0.y) + e2.y, double(v0.z) + e2.z};
+  double lo[3];
+  double hi[3];
+  for (int a = 0; a < 3; ++a) {
+    lo[a] = std::min({p0[a], p1[a], p2[a]});
+    hi[a] = std::max({p0[a], p1[a], p2[a]});
+  }
+  const double e1Length = bvh::lengthBound(e1);
+  const double e2Length = bvh::lengthBound(e2);
+  // The sums above may round by one unit of the last place of a double.
+  const double margin = (bvh::kTriangleEdge * std::max(e1Length, e2Length) + bvh::kAbsolute +
+                         0x1p-50 * std::max(std::fabs(lo[0]) + std::fabs(hi[0]),
+                                            std::max(std::fabs(lo[1]) + std::fabs(hi[1]),
+                                                     std::fabs(lo[2]) + std::fabs(hi[2])))) *
+                        (1.0 + 0x1p-40);
+  out.prim = {v0, e1, e2, position};
+  out.shape = &triangle;
+  boxAround(out.item, lo, hi, margin);
+  out.item.gap = e1Length * e2Length * (1.0 + 0x1p-40);
+  out.item.reach = bvh::lengthBound(v0) * out.item.gap * (1.0 + 0x1p-40);
+  out.item.sphere = false;
+  return true;
+}
+
+// A sphere's reported hits lie within |r| + kSphere (|o| + |q| + |r|) of its
+// centre; the |o| part is added per ray.
+bool sphereCandidate(const Sphere &sphere, std::uint32_t position, Candidate &out) {
+  const Vec3 &q = sphere.center;
+  if (!bvh::withinRange(q) || !bvh::withinRange(sphere.radius)) {
+    return false;
+  }
+  const double r = std::fabs(double(sphere.radius));
+  const double qLength = bvh::lengthBound(q);
+  const double reach = (r + bvh::kSphere * (qLength + r) + bvh::kAbsolute) * (1.0 + 0x1p-40);
+  const double lo[3] = {q.x, q.y, q.z};
+  out.prim = {q, Vec3(sphere.radius, 0.0f, 0.0f), Vec3(), position | BvhIntersector::kSphereBit};
+  out.shape = &sphere;
+  boxAround(out.item, lo, lo, reach);
+  out.item.gap = 0.0;
+  out.item.reach = 0.0;
+  out.item.sphere = true;
+  return true;
+}
+
+float intersectPrim(const BvhIntersector::Prim &prim, const Ray &ray) {
+  if (prim.position & BvhIntersector::kSphereBit) {
+    return intersectSphere(prim.a, prim.b.x, kShapeEpsilon, ray);
+  }
+  return intersectTriangle(prim.a, prim.b, prim.c, kShapeEpsilon, ray);
+}
+
+} // namespace
+
+// What the slab test needs of one ray, in double.
+struct BvhIntersector::RayBounds {
+  double origin[3];
+  double inverse[3];
+  bool parallel[3];   // direction component is zero
+  double perGap;      // kTriangleResidual |o| |d|
+  double perReach;    // kTriangleResidual |d|
+  double perSphere;   // kSphere |o|
+  double planeSlack;  // rounding of box planes and slab numerators
+};
+
+// Best hit so far, ranked by (t, list position) like the list walk.
+struct BvhIntersector::Best {
+  float t = kFarAway;
+  std::uint32_t position = 0xffffffffu;
+  const Shape *shape = nullptr;
+
+  void offer(float candidate, std::uint32_t at, const Shape *by) {
+    if (candidate >= 0.0f && candidate < kFarAway &&
+        (candidate < t || (candidate == t && at < position))) {
+      t = candidate;
+      position = at;
+      shape = by;
+    }
+  }
+};
+
+namespace {
+
+// Conservative slab test: false only if no point of the exactly computed ray
+// line lies in the node's box grown by the ray's error reach; otherwise
+// `entry` is at or below the exact entry parameter. Hits with t > limit are
+// not wanted (limit is +inf when any t counts).
+template <typename RayBounds>
+bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry) {
+  double reach = r.planeSlack + r.perGap * bvh::powerOfTwo(node.gapExponent) +
+                 r.perReach * bvh::powerOfTwo(node.reachExponent);
+  if (node.flags & BvhIntersector::kHoldsSphere) {
+    reach += r.perSphere;
+  }
+  reach *= 1.0 + 0x1p-40;
+  double near = -INFINITY;
+  double far = INFINITY;
+  for (int a = 0; a < 3; ++a) {
+    const double lo = double(node.lo[a]) - reach;
+    const double hi = double(node.hi[a]) + reach;
+    if (r.parallel[a]) {
+      if (r.origin[a] < lo || r.origin[a] > hi) {
+        return false;
+      }
+      continue;
+    }
+    double t0 = (lo - r.origin[a]) * r.inverse[a];
+    double t1 = (hi - r.origin[a]) * r.inverse[a];
+    if (t0 > t1) {
+      std::swap(t0, t1);
+    }
+    near = std::max(near, t0);
+    far = std::min(far, t1);
+  }
+  near -= std::fabs(near) * bvh::kSlabWidening;
+  far += std::fabs(far) * bvh::kSlabWidening;
+  entry = near;
+  return near <= far && far >= 0.0;
+}
+
+} // namespace
+
+BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
+  std::vector<Candidate> candidates;
+  std::uint32_t position = 0;
+  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next, ++position) {
+    Candidate candidate;
+    bool placed = false;
+    if (shape->epsilon == kShapeEpsilon && position < kSphereBit) {
+      if (const auto *triangle = dynamic_cast<const Triangle *>(shape)) {
+        placed = triangleCandidate(*triangle, position, candidate);
+      } else if (const auto *sphere = dynamic_cast<const Sphere *>(shape)) {
+        placed = sphereCandidate(*sphere, position, candidate);
+      }
+    }
+    if (placed) {
+      candidates.push_back(candidate);
+    } else {
+      alwaysTested_.push_back({shape, position});
+    }
+  }
+  if (candidates.empty()) {
+    return;
+  }
+
+  std::vector<BvhBuildItem> items(candidates.size());
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    items[i] = candidates[i].item;
+    for (int a = 0; a < 3; ++a) {
+      maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(items[i].lo[a])),
+                                 std::fabs(double(items[i].hi[a]))});
+    }
+  }
+  const std::vector<std::uint32_t> order = buildBvh(items, nodes_);
+  items.clear();
+  items.shrink_to_fit();
+  prims_.reserve(order.size());
+  primShapes_.reserve(order.size());
+  for (const std::uint32_t i : order) {
+    prims_.push_back(candidates[i].prim);
+    primShapes_.push_back(candidates[i].shape);
+  }
+}
+
+std::size_t BvhIntersector::memoryBytes() const {
+  return nodes_.capacity() * sizeof(Node) + prims_.capacity() * sizeof(Prim) +
+         primShapes_.capacity() * sizeof(const Shape *) +
+         alwaysTested_.capacity() * sizeof(Listed);
+}
+
+// Rays with non-finite or huge components, or a very short direction, are
+// outside the error analysis.
+bool BvhIntersector::rayCovered(const Ray &ray, RayBounds &bounds) const {
+  if (!bvh::withinRange(ray.origin) || !bvh::withinRange(ray.direction)) {
+    return false;
+  }
+  const double directionLength = bvh::lengthBound(ray.direction);
+  if (directionLength < bvh::kMinDirectionLength) {
+    return false;
+  }
+  const double originLength = bvh::lengthBound(ray.origin);
+  const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+  const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+  for (int a = 0; a < 3; ++a) {
+    bounds.origin[a] = o[a];
+    bounds.parallel[a] = d[a] == 0.0f;
+    bounds.inverse[a] = bounds.parallel[a] ? 0.0 : 1.0 / double(d[a]);
+  }
+  const double up = 1.0 + 0x1p-40;
+  bounds.perGap = bvh::kTriangleResidual * originLength * directionLength * up;
+  bounds.perReach = bvh::kTriangleResidual * directionLength * up;
+  bounds.perSphere = bvh::kSphere * originLength * up;
+  bounds.planeSlack = bvh::kPlaneRounding * (originLength + maxCoordinate_);
+  return true;
+}
+
+Hit BvhIntersector::nearest(const Ray &ray) const {
+  RayBounds bounds;
+  if (!rayCovered(ray, bounds)) {
+    return ListIntersector(scene_).nearest(ray);
+  }
+  Best best;
+  for (const Listed &listed : alwaysTested_) {
+    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
+  }
+  if (!nodes_.empty()) {
+    std::uint32_t stack[kStackSize];
+    int top = 0;
+    stack[top++] = 0;
+    const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f,
+                              ray.direction.z < 0.0f};
+    while (top > 0) {
+      const std::uint32_t index = stack[--top];
+      const Node &node = nodes_[index];
+      double entry = 0.0;
+      // Equal entry and best may still hide an earlier list position.
+      if (!enters(node, bounds, entry) || entry > double(best.t)) {
+        continue;
+      }
+      if (node.count > 0) {
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+          const Prim &prim = prims_[i];
+          best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
+        }
+        continue;
+      }
+      // Visit the child on the ray's near side first.
+      const std::uint32_t first = index + 1;
+      const std::uint32_t second = node.index;
+      if (negative[node.flags & kAxisMask]) {
+        stack[top++] = first;
+        stack[top++] = second;
+      } else {
+        stack[top++] = second;
+        stack[top++] = first;
+      }
+    }
+  }
+  return {best.t, best.shape};
+}
+
+template <typename Accept>
+bool BvhIntersector::anyInHierarchy(const Ray &ray, const RayBounds &bounds, float limit,
+                                    Accept accept) const {
+  if (nodes_.empty()) {
+    return false;
+  }
+  std::uint32_t stack[kStackSize];
+  int top = 0;
+  stack[top++] = 0;
+  while (top > 0) {
+    const std::uint32_t index = stack[--top];
+    const Node &node = nodes_[index];
+    double entry = 0.0;
+    if (!enters(node, bounds, entry) || entry >= double(limit)) {
+      continue;
+    }
+    if (node.count > 0) {
+      for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+        if (accept(intersectPrim(prims_[i], ray))) {
+          return true;
+        }
+      }
+      continue;
+    }
+    stack[top++] = node.index;
+    stack[top++] = index + 1;
+  }
+  return false;
+}
+
+bool BvhIntersector::anyHit(const Ray &ray) const {
+  RayBounds bounds;
+  if (!rayCovered(ray, bounds)) {
+    return ListIntersector(scene_).anyHit(ray);
+  }
+  for (const Listed &listed : alwaysTested_) {
+    if (listed.shape->intersect(ray) > 0.0f) {
+      return true;
+    }
+  }
+  return anyInHierarchy(ray, bounds, INFINITY, [](float t) { return t > 0.0f; });
+}
+
+bool BvhIntersector::anyHitBeforeOne(const Ray &ray) const {
+  RayBounds bounds;
+  if (!rayCovered(ray, bounds)) {
+    return ListIntersector(scene_).anyHitBeforeOne(ray);
+  }
+  for (const Listed &listed : alwaysTested_) {
+    const float t = listed.shape->intersect(ray);
+    if (t > 0.0f && t < 1.0f) {
+      return true;
+    }
+  }
+  return anyInHierarchy(ray, bounds, 1.0f, [](float t) { return t > 0.0f && t < 1.0f; });
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "render/Intersector.h"
+
+// A bounding volume hierarchy over the scene's shapes that answers exactly as
+// the list walk does. Boxes are inflated by a bound on how far the float
+// arithmetic can place a reported hit from the true shape (part of it
+// depends on the ray, so nodes keep the magnitudes it needs), the slab test
+// rounds outwards, and a node is skipped only when its conservative entry
+// parameter lies strictly beyond the best hit. Hits are ranked by
+// (parameter, list position), which is the list walk's tie-break. Shapes and
+// rays the error analysis does not cover are handled by the list walk.
+// See docs/exact-acceleration.md.
+class BvhIntersector final : public Intersector {
+public:
+  explicit BvhIntersector(const Scene &scene);
+
+  Hit nearest(const Ray &ray) const override;
+  bool anyHit(const Ray &ray) const override;
+  bool anyHitBeforeOne(const Ray &ray) const override;
+
+  // 32 bytes. Inner nodes have count 0; their first child follows them and
+  // `index` is the second child. Leaves hold prims [index, index + count).
+  struct Node {
+    float lo[3];
+    float hi[3];
+    std::uint32_t index;
+    std::uint8_t count;
+    std::uint8_t flags;        // split axis in bits 0-1, kHoldsSphere
+    std::int8_t gapExponent;   // 2^e >= max |e1| |e2| below this node
+    std::int8_t reachExponent; // 2^e >= max |v0| |e1| |e2| below this node
+  };
+  static constexpr std::uint8_t kAxisMask = 3;
+  static constexpr std::uint8_t kHoldsSphere = 4;
+
+  // A shape's geometry in leaf order: a triangle's vertex0, edge1, edge2, or
+  // a sphere's centre and (in b.x) radius.
+  struct Prim {
+    Vec3 a;
+    Vec3 b;
+    Vec3 c;
+    std::uint32_t position; // list position, kSphereBit set for spheres
+  };
+  static constexpr std::uint32_t kSphereBit = 0x80000000u;
+
+  // Shapes in the hierarchy and shapes always tested by the list walk.
+  std::size_t hierarchyShapeCount() const { return prims_.size(); }
+  std::size_t alwaysTestedCount() const { return alwaysTested_.size(); }
+  // Bytes held for the hierarchy: nodes, prims and their shape pointers.
+  std::size_t memoryBytes() const;
+
+private:
+  struct RayBounds;
+  struct Best;
+  struct Listed {
+    const Shape *shape;
+    std::uint32_t position;
+  };
+
+  bool rayCovered(const Ray &ray, RayBounds &bounds) const;
+  template <typename Accept>
+  bool anyInHierarchy(const Ray &ray, const RayBounds &bounds, float limit, Accept accept) const;
+
+  const Scene &scene_;
+  std::vector<Node> nodes_;
+  std::vector<Prim> prims_;
+  std::vector<const Shape *> primShapes_;
+  std::vector<Listed> alwaysTested_;
+  double maxCoordinate_ = 0.0; // largest box coordinate, for plane rounding
+};
