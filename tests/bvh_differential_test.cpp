@@ -65,9 +65,7 @@ public:
     return std::uniform_real_distribution<float>(lo, hi)(engine_);
   }
   // Magnitudes spread over many orders.
-  float logUniform(float lo, float hi) {
-    return std::exp(uniform(std::log(lo), std::log(hi)));
-  }
+  float logUniform(float lo, float hi) { return std::exp(uniform(std::log(lo), std::log(hi))); }
   int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(engine_); }
   bool chance(double p) { return std::bernoulli_distribution(p)(engine_); }
   Vec3 inCube(const Vec3 &centre, float half) {
@@ -93,12 +91,12 @@ private:
 // Where the scene lives and how big its shapes are.
 struct Family {
   const char *name;
-  float distance;       // of the scene centre from the origin
-  float spread;         // half-size of the cube the shapes lie in
-  float minSize;        // shape sizes are log-uniform in [minSize, maxSize]
+  float distance; // of the scene centre from the origin
+  float spread;   // half-size of the cube the shapes lie in
+  float minSize;  // shape sizes are log-uniform in [minSize, maxSize]
   float maxSize;
   int shapes;
-  bool oddities;        // degenerate, duplicated, non-finite, negative radii
+  bool oddities; // degenerate, duplicated, non-finite, negative radii
 };
 
 Vec3 along(const Vec3 &v, float s) {
@@ -218,8 +216,8 @@ Vec3 pointOn(const Shape &shape, Random &random) {
 // Rays of every kind: from the camera region, aimed at shapes (edges and
 // vertices included), grazing, starting on surfaces, secondary rays built as
 // the tracer builds them, and rays with odd components.
-Ray makeRay(const std::vector<const Shape *> &shapes, const Intersector &reference,
-            Random &random, const Vec3 &camera, float spread) {
+Ray makeRay(const std::vector<const Shape *> &shapes, const Intersector &reference, Random &random,
+            const Vec3 &camera, float spread) {
   const Shape &target = *shapes[std::size_t(random.below(int(shapes.size())))];
   const Vec3 aim = pointOn(target, random);
   switch (random.below(8)) {
@@ -260,14 +258,17 @@ Ray makeRay(const std::vector<const Shape *> &shapes, const Intersector &referen
     return Ray(point, sub(random.inCube(camera, spread), point)); // towards a point light
   }
   case 6: { // huge or tiny directions
-    const float s = random.chance(0.5) ? random.logUniform(1e-12f, 1e-3f)
-                                        : random.logUniform(1e3f, 1e12f);
+    const float s =
+        random.chance(0.5) ? random.logUniform(1e-12f, 1e-3f) : random.logUniform(1e3f, 1e12f);
     return Ray(camera, scale(sub(aim, camera), s));
   }
   default: { // non-finite or far-away components
     const float values[] = {std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity(),
-                            std::numeric_limits<float>::quiet_NaN(), 3e38f, 1e7f, 0.0f};
+                            std::numeric_limits<float>::quiet_NaN(),
+                            3e38f,
+                            1e7f,
+                            0.0f};
     Ray ray(camera, sub(aim, camera));
     float &component = random.chance(0.5) ? ray.direction.y : ray.origin.x;
     component = values[random.below(6)];
@@ -281,9 +282,9 @@ bool agree(const Scene &scene, const Intersector &reference, const Intersector &
            const Ray &ray, const char *family) {
   const Hit expected = reference.nearest(ray);
   const Hit actual = hierarchy.nearest(ray);
-  const bool sameNearest = expected.shape == actual.shape &&
-                           std::bit_cast<std::uint32_t>(expected.t) ==
-                               std::bit_cast<std::uint32_t>(actual.t);
+  const bool sameNearest =
+      expected.shape == actual.shape &&
+      std::bit_cast<std::uint32_t>(expected.t) == std::bit_cast<std::uint32_t>(actual.t);
   const bool sameAny = reference.anyHit(ray) == hierarchy.anyHit(ray);
   const bool sameBeforeOne = reference.anyHitBeforeOne(ray) == hierarchy.anyHitBeforeOne(ray);
   if (sameNearest && sameAny && sameBeforeOne) {
@@ -292,9 +293,8 @@ bool agree(const Scene &scene, const Intersector &reference, const Intersector &
   ADD_FAILURE() << "family " << family << ": nearest " << (sameNearest ? "agrees" : "differs")
                 << " (list t=" << describe(expected.t) << ", hierarchy t=" << describe(actual.t)
                 << "), anyHit " << (sameAny ? "agrees" : "differs") << ", anyHitBeforeOne "
-                << (sameBeforeOne ? "agrees" : "differs") << "\nray origin "
-                << describe(ray.origin) << " direction " << describe(ray.direction)
-                << "\nscene:\n"
+                << (sameBeforeOne ? "agrees" : "differs") << "\nray origin " << describe(ray.origin)
+                << " direction " << describe(ray.direction) << "\nscene:\n"
                 << describe(scene);
   return false;
 }

@@ -12,7 +12,7 @@
 // bounds are evaluated in double and rounded up.
 namespace bvh {
 
-// Triangle: distance <= kTriangleResidual * (|o| + |v0|) * |d| * |e1| * |e2|
+// Triangle: distance <= kTriangleResidual * |o - v0| * |d| * |e1| * |e2|
 //                       + kTriangleEdge * max(|e1|, |e2|) + kAbsolute.
 inline constexpr double kTriangleResidual = 0x1p-13;
 inline constexpr double kTriangleEdge = 0x1p-23;

@@ -13,7 +13,7 @@ using Node = BvhIntersector::Node;
 constexpr int kBins = 16;
 constexpr std::uint32_t kMaxLeaf = 8;
 // Relative costs of one box test and one shape test.
-constexpr float kTraversalCost = 1.0f;
+constexpr float kTraversalCost = 6.0f;
 constexpr float kShapeCost = 1.0f;
 // Below this depth splits are by surface area; deeper ones (only reached by
 // very lopsided scenes) split at the median, which bounds the tree depth.
@@ -69,14 +69,12 @@ private:
     Box bounds;
     Box centroidBounds;
     double gap = 0.0;
-    double reach = 0.0;
     bool sphere = false;
     for (std::uint32_t i = begin; i < end; ++i) {
       const BvhBuildItem &item = items_[order_[i]];
       bounds.grow(item.lo, item.hi);
       centroidBounds.grow(centroids_[order_[i]].data(), centroids_[order_[i]].data());
       gap = std::max(gap, item.gap);
-      reach = std::max(reach, item.reach);
       sphere = sphere || item.sphere;
     }
     {
@@ -85,7 +83,6 @@ private:
       std::copy(bounds.hi, bounds.hi + 3, node.hi);
       node.flags = sphere ? BvhIntersector::kHoldsSphere : 0;
       node.gapExponent = bvh::exponentAbove(gap);
-      node.reachExponent = bvh::exponentAbove(reach);
     }
 
     const std::uint32_t count = end - begin;
@@ -191,8 +188,7 @@ private:
     }
     const float area = bounds.area();
     const float leafCost = kShapeCost * float(count);
-    const float splitCost =
-        area > 0.0f ? kTraversalCost + kShapeCost * bestCost / area : leafCost;
+    const float splitCost = area > 0.0f ? kTraversalCost + kShapeCost * bestCost / area : leafCost;
     if (bestAxis < 0 || (count <= kMaxLeaf && leafCost <= splitCost)) {
       if (count <= kMaxLeaf) {
         return false;
@@ -203,8 +199,8 @@ private:
     axis = bestAxis;
     const float lo = centroidBounds.lo[axis];
     const float s = scale[axis];
-    const auto split = std::partition(
-        order_.begin() + begin, order_.begin() + end, [&](std::uint32_t id) {
+    const auto split =
+        std::partition(order_.begin() + begin, order_.begin() + end, [&](std::uint32_t id) {
           const int b = std::clamp(int((centroids_[id][axis] - lo) * s), 0, kBins - 1);
           return b <= bestBin;
         });

@@ -10,8 +10,7 @@
 struct BvhBuildItem {
   float lo[3];
   float hi[3];
-  double gap;   // |e1| |e2| of a triangle, 0 for a sphere
-  double reach; // |v0| |e1| |e2| of a triangle, 0 for a sphere
+  double gap; // |e1| |e2| of a triangle, 0 for a sphere
   bool sphere;
 };
 

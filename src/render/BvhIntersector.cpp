@@ -30,7 +30,7 @@ void boxAround(BvhBuildItem &item, const double lo[3], const double hi[3], doubl
 
 // The triangle's box is that of vertex0, vertex0 + edge1 and vertex0 + edge2
 // (what the intersection arithmetic sees), grown by the ray-independent part
-// of its error bound; the rest is added per ray from `gap` and `reach`.
+// of its error bound; the rest is added per ray from `gap`.
 bool triangleCandidate(const Triangle &triangle, std::uint32_t position, Candidate &out) {
   const Vec3 &v0 = triangle.vertex0;
   const Vec3 &e1 = triangle.edge1;
@@ -59,7 +59,6 @@ bool triangleCandidate(const Triangle &triangle, std::uint32_t position, Candida
   out.shape = &triangle;
   boxAround(out.item, lo, hi, margin);
   out.item.gap = e1Length * e2Length * (1.0 + 0x1p-40);
-  out.item.reach = bvh::lengthBound(v0) * out.item.gap * (1.0 + 0x1p-40);
   out.item.sphere = false;
   return true;
 }
@@ -79,7 +78,6 @@ bool sphereCandidate(const Sphere &sphere, std::uint32_t position, Candidate &ou
   out.shape = &sphere;
   boxAround(out.item, lo, lo, reach);
   out.item.gap = 0.0;
-  out.item.reach = 0.0;
   out.item.sphere = true;
   return true;
 }
@@ -97,11 +95,10 @@ float intersectPrim(const BvhIntersector::Prim &prim, const Ray &ray) {
 struct BvhIntersector::RayBounds {
   double origin[3];
   double inverse[3];
-  bool parallel[3];   // direction component is zero
-  double perGap;      // kTriangleResidual |o| |d|
-  double perReach;    // kTriangleResidual |d|
-  double perSphere;   // kSphere |o|
-  double planeSlack;  // rounding of box planes and slab numerators
+  bool parallel[3];  // direction component is zero
+  double perGap;     // kTriangleResidual |d|
+  double perSphere;  // kSphere |o|
+  double planeSlack; // rounding of box planes and slab numerators
 };
 
 // Best hit so far, ranked by (t, list position) like the list walk.
@@ -128,8 +125,12 @@ namespace {
 // not wanted (limit is +inf when any t counts).
 template <typename RayBounds>
 bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry) {
-  double reach = r.planeSlack + r.perGap * bvh::powerOfTwo(node.gapExponent) +
-                 r.perReach * bvh::powerOfTwo(node.reachExponent);
+  // |o - v0| of any triangle below is at most the box's farthest extent from o.
+  double span = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    span += std::max(std::fabs(r.origin[a] - node.lo[a]), std::fabs(r.origin[a] - node.hi[a]));
+  }
+  double reach = r.planeSlack + r.perGap * bvh::powerOfTwo(node.gapExponent) * span;
   if (node.flags & BvhIntersector::kHoldsSphere) {
     reach += r.perSphere;
   }
@@ -188,8 +189,8 @@ BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     items[i] = candidates[i].item;
     for (int a = 0; a < 3; ++a) {
-      maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(items[i].lo[a])),
-                                 std::fabs(double(items[i].hi[a]))});
+      maxCoordinate_ = std::max(
+          {maxCoordinate_, std::fabs(double(items[i].lo[a])), std::fabs(double(items[i].hi[a]))});
     }
   }
   const std::vector<std::uint32_t> order = buildBvh(items, nodes_);
@@ -205,8 +206,7 @@ BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
 
 std::size_t BvhIntersector::memoryBytes() const {
   return nodes_.capacity() * sizeof(Node) + prims_.capacity() * sizeof(Prim) +
-         primShapes_.capacity() * sizeof(const Shape *) +
-         alwaysTested_.capacity() * sizeof(Listed);
+         primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
 }
 
 // Rays with non-finite or huge components, or a very short direction, are
@@ -228,8 +228,7 @@ bool BvhIntersector::rayCovered(const Ray &ray, RayBounds &bounds) const {
     bounds.inverse[a] = bounds.parallel[a] ? 0.0 : 1.0 / double(d[a]);
   }
   const double up = 1.0 + 0x1p-40;
-  bounds.perGap = bvh::kTriangleResidual * originLength * directionLength * up;
-  bounds.perReach = bvh::kTriangleResidual * directionLength * up;
+  bounds.perGap = bvh::kTriangleResidual * directionLength * up;
   bounds.perSphere = bvh::kSphere * originLength * up;
   bounds.planeSlack = bvh::kPlaneRounding * (originLength + maxCoordinate_);
   return true;

@@ -29,9 +29,8 @@ public:
     float hi[3];
     std::uint32_t index;
     std::uint8_t count;
-    std::uint8_t flags;        // split axis in bits 0-1, kHoldsSphere
-    std::int8_t gapExponent;   // 2^e >= max |e1| |e2| below this node
-    std::int8_t reachExponent; // 2^e >= max |v0| |e1| |e2| below this node
+    std::uint8_t flags;      // split axis in bits 0-1, kHoldsSphere
+    std::int8_t gapExponent; // 2^e >= max |e1| |e2| of the triangles below this node
   };
   static constexpr std::uint8_t kAxisMask = 3;
   static constexpr std::uint8_t kHoldsSphere = 4;
