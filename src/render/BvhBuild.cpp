@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <span>
 
 #include "render/BvhBounds.h"
 
@@ -58,6 +59,7 @@ public:
     nodes_.reserve(items_.size() / 2 + 1);
     build(0, std::uint32_t(items_.size()), 0);
     nodes_.shrink_to_fit();
+    summarise();
     return std::move(order_);
   }
 
@@ -68,21 +70,15 @@ private:
     nodes_.emplace_back();
     Box bounds;
     Box centroidBounds;
-    double gap = 0.0;
-    bool sphere = false;
     for (std::uint32_t i = begin; i < end; ++i) {
       const BvhBuildItem &item = items_[order_[i]];
       bounds.grow(item.lo, item.hi);
       centroidBounds.grow(centroids_[order_[i]].data(), centroids_[order_[i]].data());
-      gap = std::max(gap, item.gap);
-      sphere = sphere || item.sphere;
     }
     {
       Node &node = nodes_[self];
       std::copy(bounds.lo, bounds.lo + 3, node.lo);
       std::copy(bounds.hi, bounds.hi + 3, node.hi);
-      node.flags = sphere ? BvhIntersector::kHoldsSphere : 0;
-      node.gapExponent = bvh::exponentAbove(gap);
     }
 
     const std::uint32_t count = end - begin;
@@ -91,14 +87,13 @@ private:
     if (!chooseSplit(begin, end, depth, bounds, centroidBounds, axis, middle)) {
       Node &node = nodes_[self];
       node.index = begin;
-      node.count = std::uint8_t(count);
+      node.meta = std::uint8_t(count);
       return;
     }
     build(begin, middle, depth + 1);
     Node &node = nodes_[self];
     node.index = std::uint32_t(nodes_.size());
-    node.count = 0;
-    node.flags = std::uint8_t(node.flags | axis);
+    node.meta = std::uint8_t(axis << BvhIntersector::kAxisShift);
     build(middle, end, depth + 1);
   }
 
@@ -209,6 +204,165 @@ private:
       middle = begin + count / 2;
     }
     return true;
+  }
+
+  // Fills in, from the leaves up, what the ray-dependent inflation needs:
+  // the sphere flag, the largest |e1| |e2| and aspect, and the normal cone.
+  void summarise() {
+    std::vector<Cone> cones(nodes_.size());
+    for (std::size_t n = nodes_.size(); n-- > 0;) {
+      Node &node = nodes_[n];
+      const std::uint32_t count = node.meta & BvhIntersector::kCountMask;
+      Cone &cone = cones[n];
+      if (count > 0) {
+        double gap = 0.0;
+        double aspect = 0.0;
+        bool sphere = false;
+        std::array<const double *, BvhIntersector::kCountMask> normals{};
+        std::size_t normalCount = 0;
+        for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+          const BvhBuildItem &item = items_[order_[i]];
+          gap = std::max(gap, item.gap);
+          sphere = sphere || item.sphere;
+          if (!item.sphere) {
+            aspect = std::max(aspect, item.aspect);
+            normals[normalCount++] = item.normal;
+          }
+        }
+        node.gap = bvh::encodeAbove(gap);
+        node.aspect = bvh::encodeAspect(aspect);
+        node.meta = std::uint8_t(node.meta | (sphere ? BvhIntersector::kHoldsSphere : 0));
+        cone = coneAround(std::span(normals.data(), normalCount));
+      } else {
+        const Node &first = nodes_[n + 1];
+        const Node &second = nodes_[node.index];
+        node.gap = std::max(first.gap, second.gap);
+        node.aspect = std::max(first.aspect, second.aspect);
+        node.meta =
+            std::uint8_t(node.meta | ((first.meta | second.meta) & BvhIntersector::kHoldsSphere));
+        cone = mergeCones(cones[n + 1], cones[node.index]);
+      }
+      if (node.aspect == bvh::kAspectUnknown || !cone.valid) {
+        cone.valid = cone.empty;
+      }
+      store(cone, node);
+    }
+  }
+
+  // A cone of unit vectors (sign ignored) around a quantised axis.
+  struct Cone {
+    bool empty = true;  // no triangle below
+    bool valid = false; // axis and spread bound every normal below
+    std::int8_t axis[3] = {0, 0, 0};
+    std::uint8_t spread = BvhIntersector::kNoCone;
+  };
+
+  static void unitAxis(const std::int8_t q[3], double out[3]) {
+    const double length =
+        std::sqrt(double(q[0]) * q[0] + double(q[1]) * q[1] + double(q[2]) * q[2]);
+    for (int a = 0; a < 3; ++a) {
+      out[a] = q[a] / length;
+    }
+  }
+
+  // min(|v - a|, |v + a|) for unit a.
+  static double signlessDistance(const double v[3], const double a[3]) {
+    double minus = 0.0;
+    double plus = 0.0;
+    for (int i = 0; i < 3; ++i) {
+      minus += (v[i] - a[i]) * (v[i] - a[i]);
+      plus += (v[i] + a[i]) * (v[i] + a[i]);
+    }
+    return std::sqrt(std::min(minus, plus));
+  }
+
+  // Quantises the direction of `sum` to the node's axis; false if it vanishes.
+  static bool quantiseAxis(const double sum[3], Cone &cone) {
+    const double length = std::sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]);
+    if (!(length > 0.0)) {
+      return false;
+    }
+    for (int a = 0; a < 3; ++a) {
+      cone.axis[a] = std::int8_t(std::lround(sum[a] / length * 127.0));
+    }
+    return cone.axis[0] != 0 || cone.axis[1] != 0 || cone.axis[2] != 0;
+  }
+
+  static void setSpread(double spread, Cone &cone) {
+    const double steps = std::ceil(spread / bvh::kSpreadStep);
+    cone.valid = steps < double(BvhIntersector::kNoCone);
+    cone.spread = cone.valid ? std::uint8_t(steps) : BvhIntersector::kNoCone;
+  }
+
+  static Cone coneAround(std::span<const double *const> normals) {
+    Cone cone;
+    if (normals.empty()) {
+      return cone;
+    }
+    cone.empty = false;
+    double sum[3] = {0.0, 0.0, 0.0};
+    for (const double *n : normals) {
+      const double sign =
+          n[0] * normals[0][0] + n[1] * normals[0][1] + n[2] * normals[0][2] < 0.0 ? -1.0 : 1.0;
+      for (int a = 0; a < 3; ++a) {
+        sum[a] += sign * n[a];
+      }
+      if (n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0) {
+        return cone; // degenerate triangle: no cone
+      }
+    }
+    if (!quantiseAxis(sum, cone)) {
+      return cone;
+    }
+    double axis[3];
+    unitAxis(cone.axis, axis);
+    double spread = 0.0;
+    for (const double *n : normals) {
+      spread = std::max(spread, signlessDistance(n, axis));
+    }
+    setSpread(spread + 0x1p-30, cone);
+    return cone;
+  }
+
+  static Cone mergeCones(const Cone &first, const Cone &second) {
+    if (first.empty) {
+      return second;
+    }
+    if (second.empty) {
+      return first;
+    }
+    Cone cone;
+    cone.empty = false;
+    if (!first.valid || !second.valid) {
+      return cone;
+    }
+    double a[3];
+    double b[3];
+    unitAxis(first.axis, a);
+    unitAxis(second.axis, b);
+    const double sign = a[0] * b[0] + a[1] * b[1] + a[2] * b[2] < 0.0 ? -1.0 : 1.0;
+    const double sum[3] = {a[0] + sign * b[0], a[1] + sign * b[1], a[2] + sign * b[2]};
+    if (!quantiseAxis(sum, cone)) {
+      return cone;
+    }
+    double axis[3];
+    unitAxis(cone.axis, axis);
+    double spread = 0.0;
+    for (const Cone *child : {&first, &second}) {
+      double childAxis[3];
+      unitAxis(child->axis, childAxis);
+      // Identical quantised axes are exactly at distance 0.
+      const bool same = std::equal(child->axis, child->axis + 3, cone.axis);
+      const double offset = same ? 0.0 : signlessDistance(childAxis, axis) + 0x1p-30;
+      spread = std::max(spread, offset + child->spread * bvh::kSpreadStep);
+    }
+    setSpread(spread, cone);
+    return cone;
+  }
+
+  static void store(const Cone &cone, Node &node) {
+    std::copy(cone.axis, cone.axis + 3, node.coneAxis);
+    node.coneSpread = cone.valid && !cone.empty ? cone.spread : BvhIntersector::kNoCone;
   }
 
   const std::vector<BvhBuildItem> &items_;

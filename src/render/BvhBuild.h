@@ -10,7 +10,9 @@
 struct BvhBuildItem {
   float lo[3];
   float hi[3];
-  double gap; // |e1| |e2| of a triangle, 0 for a sphere
+  double gap;       // >= |e1| |e2| of a triangle, 0 for a sphere
+  double aspect;    // >= |e1| |e2| / |e1 x e2| of a triangle (infinite if degenerate)
+  double normal[3]; // unit normal of a triangle, zero if degenerate
   bool sphere;
 };
 

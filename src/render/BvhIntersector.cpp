@@ -47,9 +47,9 @@ bool triangleCandidate(const Triangle &triangle, std::uint32_t position, Candida
     lo[a] = std::min({p0[a], p1[a], p2[a]});
     hi[a] = std::max({p0[a], p1[a], p2[a]});
   }
-  const double e1Length = bvh::lengthBound(e1);
-  const double e2Length = bvh::lengthBound(e2);
-  // The sums above may round by one unit of the last place of a double.
+  const double e1Length = bvh::lengthAbove(e1);
+  const double e2Length = bvh::lengthAbove(e2);
+  // The sums above may round by one unit in the last place of a double.
   const double margin = (bvh::kTriangleEdge * std::max(e1Length, e2Length) + bvh::kAbsolute +
                          0x1p-50 * std::max(std::fabs(lo[0]) + std::fabs(hi[0]),
                                             std::max(std::fabs(lo[1]) + std::fabs(hi[1]),
@@ -59,6 +59,16 @@ bool triangleCandidate(const Triangle &triangle, std::uint32_t position, Candida
   out.shape = &triangle;
   boxAround(out.item, lo, hi, margin);
   out.item.gap = e1Length * e2Length * (1.0 + 0x1p-40);
+  // e1 x e2 in double: exact products, one rounding per component.
+  const double m[3] = {double(e1.y) * e2.z - double(e1.z) * e2.y,
+                       double(e1.z) * e2.x - double(e1.x) * e2.z,
+                       double(e1.x) * e2.y - double(e1.y) * e2.x};
+  const double mLength = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+  const double mBelow = mLength * (1.0 - 0x1p-40);
+  out.item.aspect = mBelow > 0.0 ? out.item.gap / mBelow * (1.0 + 0x1p-40) : INFINITY;
+  for (int a = 0; a < 3; ++a) {
+    out.item.normal[a] = mLength > 0.0 ? m[a] / mLength : 0.0;
+  }
   out.item.sphere = false;
   return true;
 }
@@ -71,13 +81,15 @@ bool sphereCandidate(const Sphere &sphere, std::uint32_t position, Candidate &ou
     return false;
   }
   const double r = std::fabs(double(sphere.radius));
-  const double qLength = bvh::lengthBound(q);
+  const double qLength = bvh::lengthAbove(q);
   const double reach = (r + bvh::kSphere * (qLength + r) + bvh::kAbsolute) * (1.0 + 0x1p-40);
   const double lo[3] = {q.x, q.y, q.z};
   out.prim = {q, Vec3(sphere.radius, 0.0f, 0.0f), Vec3(), position | BvhIntersector::kSphereBit};
   out.shape = &sphere;
   boxAround(out.item, lo, lo, reach);
   out.item.gap = 0.0;
+  out.item.aspect = 0.0;
+  out.item.normal[0] = out.item.normal[1] = out.item.normal[2] = 0.0;
   out.item.sphere = true;
   return true;
 }
@@ -95,10 +107,12 @@ float intersectPrim(const BvhIntersector::Prim &prim, const Ray &ray) {
 struct BvhIntersector::RayBounds {
   double origin[3];
   double inverse[3];
-  bool parallel[3];  // direction component is zero
-  double perGap;     // kTriangleResidual |d|
-  double perSphere;  // kSphere |o|
-  double planeSlack; // rounding of box planes and slab numerators
+  bool parallel[3]; // direction component is zero
+  double direction[3];
+  double directionLength; // >= |d|
+  double perGap;          // kDeterminantInverse |d|: conditioning per unit of |e1| |e2|
+  double perSphere;       // kSphere |o|
+  double planeSlack;      // rounding of box planes and slab numerators
 };
 
 // Best hit so far, ranked by (t, list position) like the list walk.
@@ -126,12 +140,32 @@ namespace {
 template <typename RayBounds>
 bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry) {
   // |o - v0| of any triangle below is at most the box's farthest extent from o.
-  double span = 0.0;
+  double spanSquared = 0.0;
   for (int a = 0; a < 3; ++a) {
-    span += std::max(std::fabs(r.origin[a] - node.lo[a]), std::fabs(r.origin[a] - node.hi[a]));
+    const double extent =
+        std::max(std::fabs(r.origin[a] - node.lo[a]), std::fabs(r.origin[a] - node.hi[a]));
+    spanSquared += extent * extent;
   }
-  double reach = r.planeSlack + r.perGap * bvh::powerOfTwo(node.gapExponent) * span;
-  if (node.flags & BvhIntersector::kHoldsSphere) {
+  double conditioning = r.perGap * bvh::decodeAbove(node.gap);
+  if (node.coneSpread != BvhIntersector::kNoCone) {
+    // The ray's angle to every normal below bounds |det| away from zero.
+    const double q[3] = {double(node.coneAxis[0]), double(node.coneAxis[1]),
+                         double(node.coneAxis[2])};
+    const double along =
+        std::fabs(r.direction[0] * q[0] + r.direction[1] * q[1] + r.direction[2] * q[2]);
+    const double cosine =
+        along / (std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]) * r.directionLength) -
+        node.coneSpread * bvh::kSpreadStep - 0x1p-40;
+    if (cosine > 0.0) {
+      const double slack = cosine / bvh::decodeAspect(node.aspect) - bvh::kDeterminantRounding;
+      if (slack > 0.0) {
+        conditioning = std::min(conditioning, 1.0 / slack);
+      }
+    }
+  }
+  double reach = r.planeSlack +
+                 bvh::kTriangleResidual * conditioning * std::sqrt(spanSquared) * (1.0 + 0x1p-40);
+  if (node.meta & BvhIntersector::kHoldsSphere) {
     reach += r.perSphere;
   }
   reach *= 1.0 + 0x1p-40;
@@ -215,20 +249,22 @@ bool BvhIntersector::rayCovered(const Ray &ray, RayBounds &bounds) const {
   if (!bvh::withinRange(ray.origin) || !bvh::withinRange(ray.direction)) {
     return false;
   }
-  const double directionLength = bvh::lengthBound(ray.direction);
+  const double directionLength = bvh::lengthAbove(ray.direction);
   if (directionLength < bvh::kMinDirectionLength) {
     return false;
   }
-  const double originLength = bvh::lengthBound(ray.origin);
+  const double originLength = bvh::lengthAbove(ray.origin);
   const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
   const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
   for (int a = 0; a < 3; ++a) {
     bounds.origin[a] = o[a];
+    bounds.direction[a] = d[a];
     bounds.parallel[a] = d[a] == 0.0f;
     bounds.inverse[a] = bounds.parallel[a] ? 0.0 : 1.0 / double(d[a]);
   }
   const double up = 1.0 + 0x1p-40;
-  bounds.perGap = bvh::kTriangleResidual * directionLength * up;
+  bounds.directionLength = directionLength;
+  bounds.perGap = bvh::kDeterminantInverse * directionLength * up;
   bounds.perSphere = bvh::kSphere * originLength * up;
   bounds.planeSlack = bvh::kPlaneRounding * (originLength + maxCoordinate_);
   return true;
@@ -257,8 +293,8 @@ Hit BvhIntersector::nearest(const Ray &ray) const {
       if (!enters(node, bounds, entry) || entry > double(best.t)) {
         continue;
       }
-      if (node.count > 0) {
-        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+      if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
+        for (std::uint32_t i = node.index; i < node.index + count; ++i) {
           const Prim &prim = prims_[i];
           best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
         }
@@ -267,7 +303,7 @@ Hit BvhIntersector::nearest(const Ray &ray) const {
       // Visit the child on the ray's near side first.
       const std::uint32_t first = index + 1;
       const std::uint32_t second = node.index;
-      if (negative[node.flags & kAxisMask]) {
+      if (negative[node.meta >> kAxisShift & 3]) {
         stack[top++] = first;
         stack[top++] = second;
       } else {
@@ -295,8 +331,8 @@ bool BvhIntersector::anyInHierarchy(const Ray &ray, const RayBounds &bounds, flo
     if (!enters(node, bounds, entry) || entry >= double(limit)) {
       continue;
     }
-    if (node.count > 0) {
-      for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+    if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
+      for (std::uint32_t i = node.index; i < node.index + count; ++i) {
         if (accept(intersectPrim(prims_[i], ray))) {
           return true;
         }

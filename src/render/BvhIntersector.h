@@ -22,18 +22,24 @@ public:
   bool anyHit(const Ray &ray) const override;
   bool anyHitBeforeOne(const Ray &ray) const override;
 
-  // 32 bytes. Inner nodes have count 0; their first child follows them and
+  // 36 bytes. Inner nodes have count 0; their first child follows them and
   // `index` is the second child. Leaves hold prims [index, index + count).
+  // The cone fields bound the triangles' unit normals n: for every triangle
+  // below, min(|n - a|, |n + a|) <= coneSpread / 64 with a = coneAxis / |coneAxis|.
   struct Node {
     float lo[3];
     float hi[3];
     std::uint32_t index;
-    std::uint8_t count;
-    std::uint8_t flags;      // split axis in bits 0-1, kHoldsSphere
-    std::int8_t gapExponent; // 2^e >= max |e1| |e2| of the triangles below this node
+    std::uint8_t meta;       // count in bits 0-3, split axis in bits 4-5, kHoldsSphere
+    std::int8_t coneAxis[3]; // quantised; see above
+    std::uint16_t gap;       // top half of a float >= max |e1| |e2|
+    std::uint8_t coneSpread; // kNoCone when the normals do not fit a cone
+    std::uint8_t aspect;     // 2^(aspect / 16) >= max |e1| |e2| / |e1 x e2|
   };
-  static constexpr std::uint8_t kAxisMask = 3;
-  static constexpr std::uint8_t kHoldsSphere = 4;
+  static constexpr std::uint8_t kCountMask = 15;
+  static constexpr int kAxisShift = 4;
+  static constexpr std::uint8_t kHoldsSphere = 64;
+  static constexpr std::uint8_t kNoCone = 255;
 
   // A shape's geometry in leaf order: a triangle's vertex0, edge1, edge2, or
   // a sphere's centre and (in b.x) radius.
