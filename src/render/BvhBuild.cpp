@@ -45,11 +45,14 @@ struct Box {
 class Builder {
 public:
   Builder(const std::vector<BvhBuildItem> &items, std::vector<Node> &nodes)
-      : items_(items), nodes_(nodes), order_(items.size()), centroids_(items.size()) {
+      : items_(items), nodes_(nodes), refs_(items.size()) {
     for (std::uint32_t i = 0; i < items.size(); ++i) {
-      order_[i] = i;
+      Ref &ref = refs_[i];
+      ref.id = i;
       for (int a = 0; a < 3; ++a) {
-        centroids_[i][a] = 0.5f * items[i].lo[a] + 0.5f * items[i].hi[a];
+        ref.lo[a] = items[i].lo[a];
+        ref.hi[a] = items[i].hi[a];
+        ref.centroid[a] = 0.5f * items[i].lo[a] + 0.5f * items[i].hi[a];
       }
     }
   }
@@ -60,20 +63,24 @@ public:
     build(0, std::uint32_t(items_.size()), 0);
     nodes_.shrink_to_fit();
     summarise();
-    return std::move(order_);
+    std::vector<std::uint32_t> order(refs_.size());
+    for (std::size_t i = 0; i < refs_.size(); ++i) {
+      order[i] = refs_[i].id;
+    }
+    return order;
   }
 
 private:
-  // Emits the node for order_[begin, end) and its subtree.
+  // Emits the node for refs_[begin, end) and its subtree.
   void build(std::uint32_t begin, std::uint32_t end, int depth) {
     const std::uint32_t self = std::uint32_t(nodes_.size());
     nodes_.emplace_back();
     Box bounds;
     Box centroidBounds;
     for (std::uint32_t i = begin; i < end; ++i) {
-      const BvhBuildItem &item = items_[order_[i]];
-      bounds.grow(item.lo, item.hi);
-      centroidBounds.grow(centroids_[order_[i]].data(), centroids_[order_[i]].data());
+      const Ref &ref = refs_[i];
+      bounds.grow(ref.lo, ref.hi);
+      centroidBounds.grow(ref.centroid, ref.centroid);
     }
     {
       Node &node = nodes_[self];
@@ -97,7 +104,7 @@ private:
     build(middle, end, depth + 1);
   }
 
-  // Picks a split of order_[begin, end) and partitions it; false for a leaf.
+  // Picks a split of refs_[begin, end) and partitions it; false for a leaf.
   bool chooseSplit(std::uint32_t begin, std::uint32_t end, int depth, const Box &bounds,
                    const Box &centroidBounds, int &axis, std::uint32_t &middle) {
     const std::uint32_t count = end - begin;
@@ -119,9 +126,9 @@ private:
       // Coincident centroids or a lopsided scene: halve by position.
       middle = begin + count / 2;
       if (!flat) {
-        std::nth_element(order_.begin() + begin, order_.begin() + middle, order_.begin() + end,
-                         [&](std::uint32_t x, std::uint32_t y) {
-                           return centroids_[x][axis] < centroids_[y][axis];
+        std::nth_element(refs_.begin() + begin, refs_.begin() + middle, refs_.begin() + end,
+                         [&](const Ref &x, const Ref &y) {
+                           return x.centroid[axis] < y.centroid[axis];
                          });
       }
       return true;
@@ -138,12 +145,11 @@ private:
       scale[a] = extent > 0.0f ? float(kBins) * 0.99999f / extent : 0.0f;
     }
     for (std::uint32_t i = begin; i < end; ++i) {
-      const std::uint32_t id = order_[i];
-      const BvhBuildItem &item = items_[id];
+      const Ref &ref = refs_[i];
       for (int a = 0; a < 3; ++a) {
-        int b = int((centroids_[id][a] - centroidBounds.lo[a]) * scale[a]);
+        int b = int((ref.centroid[a] - centroidBounds.lo[a]) * scale[a]);
         b = std::clamp(b, 0, kBins - 1);
-        bins[a][b].box.grow(item.lo, item.hi);
+        bins[a][b].box.grow(ref.lo, ref.hi);
         ++bins[a][b].count;
       }
     }
@@ -195,11 +201,11 @@ private:
     const float lo = centroidBounds.lo[axis];
     const float s = scale[axis];
     const auto split =
-        std::partition(order_.begin() + begin, order_.begin() + end, [&](std::uint32_t id) {
-          const int b = std::clamp(int((centroids_[id][axis] - lo) * s), 0, kBins - 1);
+        std::partition(refs_.begin() + begin, refs_.begin() + end, [&](const Ref &ref) {
+          const int b = std::clamp(int((ref.centroid[axis] - lo) * s), 0, kBins - 1);
           return b <= bestBin;
         });
-    middle = std::uint32_t(split - order_.begin());
+    middle = std::uint32_t(split - refs_.begin());
     if (middle == begin || middle == end) {
       middle = begin + count / 2;
     }
@@ -221,7 +227,7 @@ private:
         std::array<const double *, BvhIntersector::kCountMask> normals{};
         std::size_t normalCount = 0;
         for (std::uint32_t i = node.index; i < node.index + count; ++i) {
-          const BvhBuildItem &item = items_[order_[i]];
+          const BvhBuildItem &item = items_[refs_[i].id];
           gap = std::max(gap, item.gap);
           sphere = sphere || item.sphere;
           if (!item.sphere) {
@@ -367,8 +373,14 @@ private:
 
   const std::vector<BvhBuildItem> &items_;
   std::vector<Node> &nodes_;
-  std::vector<std::uint32_t> order_;
-  std::vector<std::array<float, 3>> centroids_;
+  // What binning and partitioning read, kept together and moved in place.
+  struct Ref {
+    float lo[3];
+    float hi[3];
+    float centroid[3];
+    std::uint32_t id;
+  };
+  std::vector<Ref> refs_;
 };
 
 } // namespace
