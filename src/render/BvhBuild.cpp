@@ -4,6 +4,8 @@
 #include <array>
 #include <limits>
 #include <span>
+#include <system_error>
+#include <thread>
 
 #include "render/BvhBounds.h"
 
@@ -19,6 +21,8 @@ constexpr float kShapeCost = 1.0f;
 // Below this depth splits are by surface area; deeper ones (only reached by
 // very lopsided scenes) split at the median, which bounds the tree depth.
 constexpr int kSahDepth = 40;
+// From this many shapes the root's two halves are built on two threads.
+constexpr std::uint32_t kParallelCount = 20000;
 
 struct Box {
   float lo[3] = {INFINITY, INFINITY, INFINITY};
@@ -60,7 +64,7 @@ public:
   std::vector<std::uint32_t> run() {
     nodes_.clear();
     nodes_.reserve(items_.size() / 2 + 1);
-    build(0, std::uint32_t(items_.size()), 0);
+    build(nodes_, 0, std::uint32_t(items_.size()), 0);
     nodes_.shrink_to_fit();
     summarise();
     std::vector<std::uint32_t> order(refs_.size());
@@ -71,10 +75,11 @@ public:
   }
 
 private:
-  // Emits the node for refs_[begin, end) and its subtree.
-  void build(std::uint32_t begin, std::uint32_t end, int depth) {
-    const std::uint32_t self = std::uint32_t(nodes_.size());
-    nodes_.emplace_back();
+  // Appends the node for refs_[begin, end) and its subtree to `out`, with
+  // child indices relative to the start of `out`.
+  void build(std::vector<Node> &out, std::uint32_t begin, std::uint32_t end, int depth) {
+    const std::uint32_t self = std::uint32_t(out.size());
+    out.emplace_back();
     Box bounds;
     Box centroidBounds;
     for (std::uint32_t i = begin; i < end; ++i) {
@@ -83,7 +88,7 @@ private:
       centroidBounds.grow(ref.centroid, ref.centroid);
     }
     {
-      Node &node = nodes_[self];
+      Node &node = out[self];
       std::copy(bounds.lo, bounds.lo + 3, node.lo);
       std::copy(bounds.hi, bounds.hi + 3, node.hi);
     }
@@ -92,16 +97,52 @@ private:
     int axis = 0;
     std::uint32_t middle = 0;
     if (!chooseSplit(begin, end, depth, bounds, centroidBounds, axis, middle)) {
-      Node &node = nodes_[self];
+      Node &node = out[self];
       node.index = begin;
       node.meta = std::uint8_t(count);
       return;
     }
-    build(begin, middle, depth + 1);
-    Node &node = nodes_[self];
-    node.index = std::uint32_t(nodes_.size());
-    node.meta = std::uint8_t(axis << BvhIntersector::kAxisShift);
-    build(middle, end, depth + 1);
+    out[self].meta = std::uint8_t(axis << BvhIntersector::kAxisShift);
+    if (depth == 0 && count >= kParallelCount && buildHalvesInParallel(out, begin, middle, end)) {
+      return;
+    }
+    build(out, begin, middle, depth + 1);
+    out[self].index = std::uint32_t(out.size());
+    build(out, middle, end, depth + 1);
+  }
+
+  // Builds the root's two subtrees on two threads and appends them to `out`
+  // after the root; false (nothing appended) if no thread could be started.
+  bool buildHalvesInParallel(std::vector<Node> &out, std::uint32_t begin, std::uint32_t middle,
+                             std::uint32_t end) {
+    std::vector<Node> first;
+    std::vector<Node> second;
+    first.reserve((middle - begin) / 2 + 1);
+    second.reserve((end - middle) / 2 + 1);
+    std::thread worker;
+    try {
+      worker = std::thread([&] { build(first, begin, middle, 1); });
+    } catch (const std::system_error &) {
+      return false;
+    }
+    build(second, middle, end, 1);
+    worker.join();
+    const std::uint32_t root = std::uint32_t(out.size()) - 1;
+    appendShifted(out, first);
+    out[root].index = std::uint32_t(out.size());
+    appendShifted(out, second);
+    return true;
+  }
+
+  // Appends a subtree built in its own vector, moving its child indices.
+  static void appendShifted(std::vector<Node> &out, const std::vector<Node> &subtree) {
+    const std::uint32_t offset = std::uint32_t(out.size());
+    for (Node node : subtree) {
+      if ((node.meta & BvhIntersector::kCountMask) == 0) {
+        node.index += offset;
+      }
+      out.push_back(node);
+    }
   }
 
   // Picks a split of refs_[begin, end) and partitions it; false for a leaf.
@@ -126,10 +167,9 @@ private:
       // Coincident centroids or a lopsided scene: halve by position.
       middle = begin + count / 2;
       if (!flat) {
-        std::nth_element(refs_.begin() + begin, refs_.begin() + middle, refs_.begin() + end,
-                         [&](const Ref &x, const Ref &y) {
-                           return x.centroid[axis] < y.centroid[axis];
-                         });
+        std::nth_element(
+            refs_.begin() + begin, refs_.begin() + middle, refs_.begin() + end,
+            [&](const Ref &x, const Ref &y) { return x.centroid[axis] < y.centroid[axis]; });
       }
       return true;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <typeinfo>
 
 #include "geometry/Intersection.h"
 #include "geometry/Sphere.h"
@@ -17,7 +18,6 @@ constexpr int kStackSize = 128;
 
 struct Candidate {
   BvhIntersector::Prim prim;
-  const Shape *shape;
   BvhBuildItem item;
 };
 
@@ -56,7 +56,6 @@ bool triangleCandidate(const Triangle &triangle, std::uint32_t position, Candida
                                                      std::fabs(lo[2]) + std::fabs(hi[2])))) *
                         (1.0 + 0x1p-40);
   out.prim = {v0, e1, e2, position};
-  out.shape = &triangle;
   boxAround(out.item, lo, hi, margin);
   out.item.gap = e1Length * e2Length * (1.0 + 0x1p-40);
   // e1 x e2 in double: exact products, one rounding per component.
@@ -85,7 +84,6 @@ bool sphereCandidate(const Sphere &sphere, std::uint32_t position, Candidate &ou
   const double reach = (r + bvh::kSphere * (qLength + r) + bvh::kAbsolute) * (1.0 + 0x1p-40);
   const double lo[3] = {q.x, q.y, q.z};
   out.prim = {q, Vec3(sphere.radius, 0.0f, 0.0f), Vec3(), position | BvhIntersector::kSphereBit};
-  out.shape = &sphere;
   boxAround(out.item, lo, lo, reach);
   out.item.gap = 0.0;
   out.item.aspect = 0.0;
@@ -197,44 +195,52 @@ bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry)
 } // namespace
 
 BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
-  std::vector<Candidate> candidates;
+  std::size_t count = 0;
+  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
+    ++count;
+  }
+  // Filled in list order, then put into leaf order.
+  std::vector<Prim> prims;
+  std::vector<const Shape *> shapes;
+  std::vector<BvhBuildItem> items;
+  prims.reserve(count);
+  shapes.reserve(count);
+  items.reserve(count);
   std::uint32_t position = 0;
   for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next, ++position) {
     Candidate candidate;
     bool placed = false;
     if (shape->epsilon == kShapeEpsilon && position < kSphereBit) {
-      if (const auto *triangle = dynamic_cast<const Triangle *>(shape)) {
-        placed = triangleCandidate(*triangle, position, candidate);
-      } else if (const auto *sphere = dynamic_cast<const Sphere *>(shape)) {
-        placed = sphereCandidate(*sphere, position, candidate);
+      // The shape classes are final, so comparing the exact type is enough.
+      if (typeid(*shape) == typeid(Triangle)) {
+        placed = triangleCandidate(static_cast<const Triangle &>(*shape), position, candidate);
+      } else if (typeid(*shape) == typeid(Sphere)) {
+        placed = sphereCandidate(static_cast<const Sphere &>(*shape), position, candidate);
       }
     }
     if (placed) {
-      candidates.push_back(candidate);
+      prims.push_back(candidate.prim);
+      shapes.push_back(shape);
+      items.push_back(candidate.item);
+      for (int a = 0; a < 3; ++a) {
+        maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(candidate.item.lo[a])),
+                                   std::fabs(double(candidate.item.hi[a]))});
+      }
     } else {
       alwaysTested_.push_back({shape, position});
     }
   }
-  if (candidates.empty()) {
+  if (prims.empty()) {
     return;
   }
 
-  std::vector<BvhBuildItem> items(candidates.size());
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    items[i] = candidates[i].item;
-    for (int a = 0; a < 3; ++a) {
-      maxCoordinate_ = std::max(
-          {maxCoordinate_, std::fabs(double(items[i].lo[a])), std::fabs(double(items[i].hi[a]))});
-    }
-  }
   const std::vector<std::uint32_t> order = buildBvh(items, nodes_);
-  items.clear();
-  items.shrink_to_fit();
-  prims_.reserve(order.size());
-  primShapes_.reserve(order.size());
-  for (const std::uint32_t i : order) {
-    prims_.push_back(candidates[i].prim);
-    primShapes_.push_back(candidates[i].shape);
+  items = {};
+  prims_.resize(order.size());
+  primShapes_.resize(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    prims_[i] = prims[order[i]];
+    primShapes_[i] = shapes[order[i]];
   }
 }
 
