@@ -278,7 +278,7 @@ bool BvhIntersector::rayCovered(const Ray &ray, RayBounds &bounds) const {
 
 Hit BvhIntersector::nearest(const Ray &ray) const {
   RayBounds bounds;
-  if (!rayCovered(ray, bounds)) {
+  if (nodes_.empty() || !rayCovered(ray, bounds)) {
     return ListIntersector(scene_).nearest(ray);
   }
   Best best;
@@ -353,7 +353,7 @@ bool BvhIntersector::anyInHierarchy(const Ray &ray, const RayBounds &bounds, flo
 
 bool BvhIntersector::anyHit(const Ray &ray) const {
   RayBounds bounds;
-  if (!rayCovered(ray, bounds)) {
+  if (nodes_.empty() || !rayCovered(ray, bounds)) {
     return ListIntersector(scene_).anyHit(ray);
   }
   for (const Listed &listed : alwaysTested_) {
@@ -366,7 +366,7 @@ bool BvhIntersector::anyHit(const Ray &ray) const {
 
 bool BvhIntersector::anyHitBeforeOne(const Ray &ray) const {
   RayBounds bounds;
-  if (!rayCovered(ray, bounds)) {
+  if (nodes_.empty() || !rayCovered(ray, bounds)) {
     return ListIntersector(scene_).anyHitBeforeOne(ray);
   }
   for (const Listed &listed : alwaysTested_) {
