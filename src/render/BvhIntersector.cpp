@@ -13,6 +13,9 @@
 namespace {
 
 constexpr float kShapeEpsilon = 0.01f;
+static_assert(sizeof(BvhIntersector::Node) == 36, "nodes are meant to stay small");
+static_assert(sizeof(BvhIntersector::Prim) == 40, "prims are meant to stay small");
+
 // Deep enough for any tree the builder makes (its depth stays below 70).
 constexpr int kStackSize = 128;
 
