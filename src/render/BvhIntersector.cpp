@@ -134,6 +134,29 @@ struct BvhIntersector::Best {
 
 namespace {
 
+// An upper bound of |d| |e1| |e2| / |det| over the triangles below `node`
+// whose determinant passes the 0.01 threshold (docs/exact-acceleration.md).
+double conditioningAbove(const BvhIntersector::Node &node, const double direction[3],
+                         double directionLength, double perGap) {
+  double conditioning = perGap * bvh::decodeAbove(node.gap);
+  if (node.coneSpread != BvhIntersector::kNoCone) {
+    // The ray's angle to every normal below bounds |det| away from zero.
+    const double q[3] = {double(node.coneAxis[0]), double(node.coneAxis[1]),
+                         double(node.coneAxis[2])};
+    const double along = std::fabs(direction[0] * q[0] + direction[1] * q[1] + direction[2] * q[2]);
+    const double cosine =
+        along / (std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]) * directionLength) -
+        node.coneSpread * bvh::kSpreadStep - 0x1p-40;
+    if (cosine > 0.0) {
+      const double slack = cosine / bvh::decodeAspect(node.aspect) - bvh::kDeterminantRounding;
+      if (slack > 0.0) {
+        conditioning = std::min(conditioning, 1.0 / slack);
+      }
+    }
+  }
+  return conditioning;
+}
+
 // Conservative slab test: false only if no point of the exactly computed ray
 // line lies in the node's box grown by the ray's error reach; otherwise
 // `entry` is at or below the exact entry parameter. Hits with t > limit are
@@ -147,23 +170,7 @@ bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry)
         std::max(std::fabs(r.origin[a] - node.lo[a]), std::fabs(r.origin[a] - node.hi[a]));
     spanSquared += extent * extent;
   }
-  double conditioning = r.perGap * bvh::decodeAbove(node.gap);
-  if (node.coneSpread != BvhIntersector::kNoCone) {
-    // The ray's angle to every normal below bounds |det| away from zero.
-    const double q[3] = {double(node.coneAxis[0]), double(node.coneAxis[1]),
-                         double(node.coneAxis[2])};
-    const double along =
-        std::fabs(r.direction[0] * q[0] + r.direction[1] * q[1] + r.direction[2] * q[2]);
-    const double cosine =
-        along / (std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]) * r.directionLength) -
-        node.coneSpread * bvh::kSpreadStep - 0x1p-40;
-    if (cosine > 0.0) {
-      const double slack = cosine / bvh::decodeAspect(node.aspect) - bvh::kDeterminantRounding;
-      if (slack > 0.0) {
-        conditioning = std::min(conditioning, 1.0 / slack);
-      }
-    }
-  }
+  const double conditioning = conditioningAbove(node, r.direction, r.directionLength, r.perGap);
   double reach = r.planeSlack +
                  bvh::kTriangleResidual * conditioning * std::sqrt(spanSquared) * (1.0 + 0x1p-40);
   if (node.meta & BvhIntersector::kHoldsSphere) {
@@ -245,6 +252,12 @@ BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
     prims_[i] = prims[order[i]];
     primShapes_[i] = shapes[order[i]];
   }
+}
+
+double BvhIntersector::conditioningBound(const Node &node, const Vec3 &direction) {
+  const double d[3] = {direction.x, direction.y, direction.z};
+  const double length = bvh::lengthAbove(direction);
+  return conditioningAbove(node, d, length, bvh::kDeterminantInverse * length * (1.0 + 0x1p-40));
 }
 
 std::size_t BvhIntersector::memoryBytes() const {

@@ -56,6 +56,12 @@ public:
   std::size_t alwaysTestedCount() const { return alwaysTested_.size(); }
   // Bytes held for the hierarchy: nodes, prims and their shape pointers.
   std::size_t memoryBytes() const;
+  // The nodes (root first) and prims in leaf order, for inspection.
+  const std::vector<Node> &nodes() const { return nodes_; }
+  const std::vector<Prim> &prims() const { return prims_; }
+  // The bound the box test uses on |d| |e1| |e2| / |det| for any triangle
+  // below `node` whose determinant reaches the 0.01 threshold.
+  static double conditioningBound(const Node &node, const Vec3 &direction);
 
 private:
   struct RayBounds;
