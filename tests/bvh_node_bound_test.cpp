@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <random>
 #include <utility>
 
@@ -37,8 +38,8 @@ void buildMeshScene(Scene &scene, std::mt19937_64 &random, float radius, int rin
   Material material;
   const int segments = 2 * rings;
   auto at = [&](int ring, int segment) {
-    const double theta = M_PI * ring / rings;
-    const double phi = 2 * M_PI * segment / segments;
+    const double theta = std::numbers::pi * ring / rings;
+    const double phi = 2 * std::numbers::pi * segment / segments;
     const double r = radius * (1.0 + 0.05 * std::sin(7 * theta) * std::cos(5 * phi));
     return Vec3(float(r * std::sin(theta) * std::cos(phi)), float(r * std::cos(theta)),
                 float(r * std::sin(theta) * std::sin(phi)));

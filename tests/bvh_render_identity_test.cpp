@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -106,8 +107,8 @@ TEST(BvhRenderIdentity, GeneratedMeshRendersTheSameBytes) {
   const int rings = 24;
   const int segments = 48;
   auto at = [](int ring, int segment) {
-    const double theta = M_PI * ring / rings;
-    const double phi = 2 * M_PI * segment / segments;
+    const double theta = std::numbers::pi * ring / rings;
+    const double phi = 2 * std::numbers::pi * segment / segments;
     return Vec3(float(std::sin(theta) * std::cos(phi)), float(std::cos(theta) + 0.5),
                 float(std::sin(theta) * std::sin(phi)));
   };
