@@ -2,7 +2,7 @@
 # Times loading, building and rendering generated mesh scenes with the shape
 # list (reference) and with the hierarchy. Not part of the test suite.
 #
-#   bench/large_scenes.sh            all measurements (about ten minutes)
+#   bench/large_scenes.sh            all measurements (a few minutes)
 #   bench/large_scenes.sh crossover  only the small scenes
 set -euo pipefail
 cd "$(dirname "$0")/.."
