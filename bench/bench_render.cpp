@@ -2,13 +2,14 @@
 // queries, the instruction set and the thread count that the program itself
 // picks automatically. Used by run_benchmarks.py.
 //
-//   bench_render scene.txt width height [--shapes reference|flat] [--simd scalar|sse2|avx2]
-//                [--threads N] [--repeat N] [--count] [--out image.bmp]
+//   bench_render scene.txt width height [--shapes reference|flat|hierarchy|best]
+//                [--simd scalar|sse2|avx2] [--threads N] [--repeat N] [--count]
+//                [--out image.bmp]
 //
 // Progress reports go to standard output as in the program; the result is one
 // line on standard error:
-//   seconds=<fastest run> cpu=<its processor seconds> shapes=<n> nearest=<queries> shadow=<queries>
-//   simd=<level>
+//   seconds=<fastest run> cpu=<its processor seconds> load=<seconds to load the scene>
+//   shapes=<n> nearest=<queries> shadow=<queries> simd=<level> [bytes_per_shape=<hierarchy>]
 // (the query counts only with --count, which renders once more on one thread
 // through a counting wrapper, untimed).
 
@@ -19,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "render/BvhIntersector.h"
 #include "render/FlatIntersector.h"
 #include "render/RayTracer.h"
 #include "scene/Scene.h"
@@ -51,9 +53,9 @@ private:
 };
 
 int usage() {
-  std::fprintf(stderr, "usage: bench_render scene.txt width height [--shapes reference|flat] "
-                       "[--simd scalar|sse2|avx2] [--threads N] [--repeat N] [--count] "
-                       "[--out image.bmp]\n");
+  std::fprintf(stderr, "usage: bench_render scene.txt width height "
+                       "[--shapes reference|flat|hierarchy|best] [--simd scalar|sse2|avx2] "
+                       "[--threads N] [--repeat N] [--count] [--out image.bmp]\n");
   return 2;
 }
 
@@ -66,7 +68,7 @@ int main(int argc, char **argv) {
   const std::string scenePath = argv[1];
   const int width = std::atoi(argv[2]);
   const int height = std::atoi(argv[3]);
-  bool reference = false;
+  std::string shapesKind = "flat";
   SimdLevel level = supportedSimdLevel();
   int threads = 0;
   int repeat = 1;
@@ -80,8 +82,9 @@ int main(int argc, char **argv) {
       continue;
     }
     ++i;
-    if (option == "--shapes" && (value == "reference" || value == "flat")) {
-      reference = value == "reference";
+    if (option == "--shapes" &&
+        (value == "reference" || value == "flat" || value == "hierarchy" || value == "best")) {
+      shapesKind = value;
     } else if (option == "--simd" && value == "scalar") {
       level = SimdLevel::Scalar;
     } else if (option == "--simd" && value == "sse2") {
@@ -102,10 +105,13 @@ int main(int argc, char **argv) {
     return usage();
   }
 
+  const auto loadBegin = std::chrono::steady_clock::now();
   Scene scene;
   if (scene.load(scenePath) != 1) {
     return 1;
   }
+  const double loadSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - loadBegin).count();
   long long shapeCount = 0;
   for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
     ++shapeCount;
@@ -119,10 +125,12 @@ int main(int argc, char **argv) {
     const auto begin = std::chrono::steady_clock::now();
     // Building the shape structure is part of the render's time.
     std::unique_ptr<Intersector> shapes;
-    if (reference) {
-      shapes = std::make_unique<ListIntersector>(scene);
-    } else {
+    if (shapesKind == "flat") {
       shapes = std::make_unique<FlatIntersector>(scene, level);
+    } else {
+      shapes = makeIntersector(scene, shapesKind == "reference"   ? RenderOptions::Shapes::Reference
+                                      : shapesKind == "hierarchy" ? RenderOptions::Shapes::Hierarchy
+                                                                  : RenderOptions::Shapes::Best);
     }
     image = RayTracer().render(scene, width, height, *shapes, threads);
     const double seconds =
@@ -151,8 +159,16 @@ int main(int argc, char **argv) {
   }
   std::fflush(stdout);
   // The level actually used: a processor without AVX2 runs SSE2 instead.
-  const int levelUsed = reference ? -1 : int(FlatIntersector(scene, level).level());
-  std::fprintf(stderr, "seconds=%.6f cpu=%.6f shapes=%lld nearest=%lld shadow=%lld simd=%d\n",
-               fastest, fastestCpu, shapeCount, nearestQueries, shadowQueries, levelUsed);
+  const int levelUsed = shapesKind == "flat" ? int(FlatIntersector(scene, level).level()) : -1;
+  std::fprintf(
+      stderr, "seconds=%.6f cpu=%.6f load=%.6f shapes=%lld nearest=%lld shadow=%lld simd=%d",
+      fastest, fastestCpu, loadSeconds, shapeCount, nearestQueries, shadowQueries, levelUsed);
+  if (shapesKind == "hierarchy") {
+    const BvhIntersector hierarchy(scene);
+    std::fprintf(stderr, " bytes_per_shape=%.1f always_tested=%zu",
+                 double(hierarchy.memoryBytes()) / double(shapeCount),
+                 hierarchy.alwaysTestedCount());
+  }
+  std::fprintf(stderr, "\n");
   return 0;
 }

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "geometry/Sphere.h"
@@ -128,6 +130,14 @@ TEST(SceneStreamNumbers, AgreeWithStandardStreamExtraction) {
                           "1e400",
                           "-1e400",
                           "4.9e-324",
+                          "2.4e-324",
+                          "2.5e-324",
+                          "-1e-400",
+                          "1e-320",
+                          "2.2250738585072011e-308",
+                          "1.7976931348623157e308",
+                          "1.7976931348623159e308",
+                          "1.00000000000000011102230246251565404236316680908203125",
                           "123456789012345678901234567890"};
   for (const char *input : inputs) {
     std::istringstream reference(input);
@@ -145,6 +155,28 @@ TEST(SceneStreamNumbers, AgreeWithStandardStreamExtraction) {
       std::string rest;
       std::getline(reference, rest);
       EXPECT_EQ(stream.readLine(), rest) << input;
+    }
+  }
+}
+
+// Random values at every magnitude, printed with few and with many digits,
+// convert exactly as a standard stream converts them.
+TEST(SceneStreamNumbers, RandomDecimalsRoundAsStandardStreamExtraction) {
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    const double value = std::ldexp(std::uniform_real_distribution<double>(-1, 1)(random),
+                                    std::uniform_int_distribution<int>(-1080, 1030)(random));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*g", int(random() % 19) + 1, value);
+    std::istringstream reference(text);
+    double expected = -7;
+    reference >> expected;
+    SceneStream stream(text);
+    double got = -7;
+    const bool ok = stream.readNumber(got) == SceneStream::NumberResult::Ok;
+    ASSERT_EQ(ok, !reference.fail()) << text;
+    if (ok) {
+      ASSERT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << text;
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "render/BvhIntersector.h"
 #include "render/FlatIntersector.h"
 #include "render/RowRunner.h"
 
@@ -103,13 +104,32 @@ Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &
   return colour;
 }
 
+namespace {
+
+// From this many shapes on, the hierarchy answers faster than the flat SIMD
+// walk over every shape.
+constexpr std::size_t kHierarchyFromShapes = 64;
+
+std::size_t countShapes(const Scene &scene) {
+  std::size_t count = 0;
+  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
+    ++count;
+  }
+  return count;
+}
+
+} // namespace
+
 std::unique_ptr<Intersector> makeIntersector(const Scene &scene, RenderOptions::Shapes kind) {
   switch (kind) {
-  case RenderOptions::Shapes::Flat:
-  case RenderOptions::Shapes::Best:
-    return makeFlatIntersector(scene);
-  case RenderOptions::Shapes::Reference:
   case RenderOptions::Shapes::Hierarchy:
+    return std::make_unique<BvhIntersector>(scene);
+  case RenderOptions::Shapes::Flat:
+    return makeFlatIntersector(scene);
+  case RenderOptions::Shapes::Best:
+    return countShapes(scene) >= kHierarchyFromShapes ? std::make_unique<BvhIntersector>(scene)
+                                                      : makeFlatIntersector(scene);
+  case RenderOptions::Shapes::Reference:
     break;
   }
   return std::make_unique<ListIntersector>(scene);

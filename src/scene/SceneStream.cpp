@@ -1,6 +1,7 @@
 #include "scene/SceneStream.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -119,15 +120,32 @@ SceneStream::NumberResult SceneStream::readNumber(double &value) {
   }
 
   // The taken characters must form a whole number, and it must fit a double.
-  std::string token(text_, start, pos_ - start);
-  if (!token.empty() && token[0] == '+') {
-    token.erase(0, 1);
+  const char *first = text_.data() + start;
+  const char *last = text_.data() + pos_;
+  if (first != last && *first == '+') {
+    ++first;
   }
+  const auto [stop, error] = std::from_chars(first, last, value);
+  if (error == std::errc::result_out_of_range) {
+    // Rare: let strtod decide, which turns underflow into zero or a
+    // subnormal and overflow into HUGE_VAL.
+    return parseWithStrtod(std::string(first, last), value);
+  }
+  if (error != std::errc() || stop != last) {
+    value = 0.0;
+    failed_ = true;
+    return NumberResult::Malformed;
+  }
+  return NumberResult::Ok;
+}
+
+SceneStream::NumberResult SceneStream::parseWithStrtod(const std::string &token, double &value) {
   const char *begin = token.c_str();
   char *stop = nullptr;
   const double parsed = std::strtod(begin, &stop);
   const bool whole = stop != begin && *stop == '\0';
   if (!whole || parsed == HUGE_VAL || parsed == -HUGE_VAL) {
+    value = 0.0;
     failed_ = true;
     return NumberResult::Malformed;
   }

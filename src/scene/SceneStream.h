@@ -35,6 +35,8 @@ public:
   void discardOne();
 
 private:
+  // Parses a whole token with strtod; the slow path for out-of-range values.
+  NumberResult parseWithStrtod(const std::string &token, double &value);
   // The characters in [begin, end), cut at the first NUL.
   std::string lineText(std::size_t begin, std::size_t end) const;
 

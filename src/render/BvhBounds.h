@@ -1,0 +1,121 @@
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+#include "geometry/Ray.h"
+
+// How far a hit point reported by intersectSphere / intersectTriangle can lie
+// from the exact shape, as derived in docs/exact-acceleration.md, and the
+// compact encodings nodes keep of the magnitudes involved. Every constant
+// carries a safety factor of at least 2 over the derivation; all bounds are
+// evaluated in double and rounded up.
+namespace bvh {
+
+// Triangle: distance <= kTriangleResidual * |o - v0| * C
+//                       + kTriangleEdge * max(|e1|, |e2|) + kAbsolute,
+// where C >= |d| |e1| |e2| / |det| is the conditioning of the hit: at most
+// kDeterminantInverse * |d| |e1| |e2| since |det| >= 0.01, and at most
+// 1 / (c / A - kDeterminantRounding) where c <= |d.n| / |d| for the unit
+// normal n and A >= |e1| |e2| / |e1 x e2|.
+inline constexpr double kTriangleResidual = 0x1p-19;
+inline constexpr double kDeterminantInverse = 128.0;
+inline constexpr double kDeterminantRounding = 0x1p-22;
+inline constexpr double kTriangleEdge = 0x1p-23;
+// Sphere: distance from the centre <= |r| + kSphere * (|o| + |q| + |r|) + kAbsolute.
+inline constexpr double kSphere = 0x1p-9;
+// Covers underflow to subnormal floats, which adds absolute errors only.
+inline constexpr double kAbsolute = 0x1p-40;
+// Slack for forming box planes and slab numerators in double:
+// kPlaneRounding * (|o| + largest box coordinate).
+inline constexpr double kPlaneRounding = 0x1p-46;
+// Relative widening of slab parameters (reciprocal and product roundings).
+inline constexpr double kSlabWidening = 0x1p-49;
+// Cone spreads are kept in steps of 1/64.
+inline constexpr double kSpreadStep = 1.0 / 64.0;
+
+// The analysis assumes no overflow and bounded underflow: shape and ray
+// coordinates beyond this magnitude, or non-finite, take the brute-force path.
+inline constexpr double kMaxCoordinate = 0x1p20;
+// Rays whose direction is shorter than this take the brute-force path (a
+// sphere's quadratic degenerates there).
+inline constexpr double kMinDirectionLength = 0x1p-20;
+
+// An upper bound of the Euclidean length.
+inline double lengthAbove(const Vec3 &v) {
+  return std::sqrt((double(v.x) * v.x + double(v.y) * v.y) + double(v.z) * v.z) * (1.0 + 0x1p-40);
+}
+
+inline bool withinRange(float value) {
+  return std::fabs(double(value)) <= kMaxCoordinate; // false for NaN too
+}
+
+inline bool withinRange(const Vec3 &v) {
+  return withinRange(v.x) && withinRange(v.y) && withinRange(v.z);
+}
+
+inline double powerOfTwo(int e) {
+  return std::bit_cast<double>(std::uint64_t(e + 1023) << 52);
+}
+
+// The nearest float at or below / at or above a double.
+inline float floatBelow(double x) {
+  float f = float(x);
+  if (double(f) > x) {
+    f = std::nextafter(f, -INFINITY);
+  }
+  return f;
+}
+
+inline float floatAbove(double x) {
+  float f = float(x);
+  if (double(f) < x) {
+    f = std::nextafter(f, INFINITY);
+  }
+  return f;
+}
+
+// A float >= value kept in 16 bits: the top half of its bit pattern, rounded
+// up. Zero stays zero. Larger values give larger codes.
+inline std::uint16_t encodeAbove(double value) {
+  if (!(value > 0.0)) {
+    return 0;
+  }
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(floatAbove(value));
+  return std::uint16_t((bits + 0xffffu) >> 16);
+}
+
+inline double decodeAbove(std::uint16_t code) {
+  return double(std::bit_cast<float>(std::uint32_t(code) << 16));
+}
+
+// Aspect bounds are kept as k with 2^(k / 16) >= aspect; kAspectUnknown when
+// the aspect is too large (or infinite, for a degenerate triangle).
+inline constexpr std::uint8_t kAspectUnknown = 255;
+
+inline double decodeAspect(std::uint8_t k) {
+  static const std::array<double, 16> steps = [] {
+    std::array<double, 16> s{};
+    for (int j = 0; j < 16; ++j) {
+      s[std::size_t(j)] = std::nextafter(std::exp2(j / 16.0), INFINITY);
+    }
+    return s;
+  }();
+  return steps[k & 15u] * powerOfTwo(k >> 4);
+}
+
+inline std::uint8_t encodeAspect(double aspect) {
+  if (!(aspect <= 0x1p15)) {
+    return kAspectUnknown;
+  }
+  int k = std::max(0, int(std::ceil(16.0 * std::log2(std::max(aspect, 1.0)))) - 1);
+  while (k < kAspectUnknown && decodeAspect(std::uint8_t(k)) < aspect) {
+    ++k;
+  }
+  return std::uint8_t(k);
+}
+
+} // namespace bvh

@@ -1,0 +1,431 @@
+#include "render/BvhBuild.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <span>
+#include <system_error>
+#include <thread>
+
+#include "render/BvhBounds.h"
+
+namespace {
+
+using Node = BvhIntersector::Node;
+
+constexpr int kBins = 16;
+constexpr std::uint32_t kMaxLeaf = 8;
+// Relative costs of one box test and one shape test.
+constexpr float kTraversalCost = 6.0f;
+constexpr float kShapeCost = 1.0f;
+// Below this depth splits are by surface area; deeper ones (only reached by
+// very lopsided scenes) split at the median, which bounds the tree depth.
+constexpr int kSahDepth = 40;
+// From this many shapes the root's two halves are built on two threads.
+constexpr std::uint32_t kParallelCount = 20000;
+
+struct Box {
+  float lo[3] = {INFINITY, INFINITY, INFINITY};
+  float hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+
+  void grow(const float *l, const float *h) {
+    for (int i = 0; i < 3; ++i) {
+      lo[i] = std::min(lo[i], l[i]);
+      hi[i] = std::max(hi[i], h[i]);
+    }
+  }
+  void grow(const Box &b) { grow(b.lo, b.hi); }
+  float area() const {
+    const float x = hi[0] - lo[0];
+    const float y = hi[1] - lo[1];
+    const float z = hi[2] - lo[2];
+    if (!(x >= 0.0f)) {
+      return 0.0f;
+    }
+    return x * y + y * z + z * x;
+  }
+};
+
+class Builder {
+public:
+  Builder(const std::vector<BvhBuildItem> &items, std::vector<Node> &nodes)
+      : items_(items), nodes_(nodes), refs_(items.size()) {
+    for (std::uint32_t i = 0; i < items.size(); ++i) {
+      Ref &ref = refs_[i];
+      ref.id = i;
+      for (int a = 0; a < 3; ++a) {
+        ref.lo[a] = items[i].lo[a];
+        ref.hi[a] = items[i].hi[a];
+        ref.centroid[a] = 0.5f * items[i].lo[a] + 0.5f * items[i].hi[a];
+      }
+    }
+  }
+
+  std::vector<std::uint32_t> run() {
+    nodes_.clear();
+    nodes_.reserve(items_.size() / 2 + 1);
+    build(nodes_, 0, std::uint32_t(items_.size()), 0);
+    nodes_.shrink_to_fit();
+    summarise();
+    std::vector<std::uint32_t> order(refs_.size());
+    for (std::size_t i = 0; i < refs_.size(); ++i) {
+      order[i] = refs_[i].id;
+    }
+    return order;
+  }
+
+private:
+  // Appends the node for refs_[begin, end) and its subtree to `out`, with
+  // child indices relative to the start of `out`.
+  void build(std::vector<Node> &out, std::uint32_t begin, std::uint32_t end, int depth) {
+    const std::uint32_t self = std::uint32_t(out.size());
+    out.emplace_back();
+    Box bounds;
+    Box centroidBounds;
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const Ref &ref = refs_[i];
+      bounds.grow(ref.lo, ref.hi);
+      centroidBounds.grow(ref.centroid, ref.centroid);
+    }
+    {
+      Node &node = out[self];
+      std::copy(bounds.lo, bounds.lo + 3, node.lo);
+      std::copy(bounds.hi, bounds.hi + 3, node.hi);
+    }
+
+    const std::uint32_t count = end - begin;
+    int axis = 0;
+    std::uint32_t middle = 0;
+    if (!chooseSplit(begin, end, depth, bounds, centroidBounds, axis, middle)) {
+      Node &node = out[self];
+      node.index = begin;
+      node.meta = std::uint8_t(count);
+      return;
+    }
+    out[self].meta = std::uint8_t(axis << BvhIntersector::kAxisShift);
+    if (depth == 0 && count >= kParallelCount && buildHalvesInParallel(out, begin, middle, end)) {
+      return;
+    }
+    build(out, begin, middle, depth + 1);
+    out[self].index = std::uint32_t(out.size());
+    build(out, middle, end, depth + 1);
+  }
+
+  // Builds the root's two subtrees on two threads and appends them to `out`
+  // after the root; false (nothing appended) if no thread could be started.
+  bool buildHalvesInParallel(std::vector<Node> &out, std::uint32_t begin, std::uint32_t middle,
+                             std::uint32_t end) {
+    std::vector<Node> first;
+    std::vector<Node> second;
+    first.reserve((middle - begin) / 2 + 1);
+    second.reserve((end - middle) / 2 + 1);
+    std::thread worker;
+    try {
+      worker = std::thread([&] { build(first, begin, middle, 1); });
+    } catch (const std::system_error &) {
+      return false;
+    }
+    build(second, middle, end, 1);
+    worker.join();
+    const std::uint32_t root = std::uint32_t(out.size()) - 1;
+    appendShifted(out, first);
+    out[root].index = std::uint32_t(out.size());
+    appendShifted(out, second);
+    return true;
+  }
+
+  // Appends a subtree built in its own vector, moving its child indices.
+  static void appendShifted(std::vector<Node> &out, const std::vector<Node> &subtree) {
+    const std::uint32_t offset = std::uint32_t(out.size());
+    for (Node node : subtree) {
+      if ((node.meta & BvhIntersector::kCountMask) == 0) {
+        node.index += offset;
+      }
+      out.push_back(node);
+    }
+  }
+
+  // Picks a split of refs_[begin, end) and partitions it; false for a leaf.
+  bool chooseSplit(std::uint32_t begin, std::uint32_t end, int depth, const Box &bounds,
+                   const Box &centroidBounds, int &axis, std::uint32_t &middle) {
+    const std::uint32_t count = end - begin;
+    if (count <= 1) {
+      return false;
+    }
+    axis = 0;
+    for (int a = 1; a < 3; ++a) {
+      if (centroidBounds.hi[a] - centroidBounds.lo[a] >
+          centroidBounds.hi[axis] - centroidBounds.lo[axis]) {
+        axis = a;
+      }
+    }
+    const bool flat = !(centroidBounds.hi[axis] > centroidBounds.lo[axis]);
+    if (flat || depth >= kSahDepth) {
+      if (count <= kMaxLeaf) {
+        return false;
+      }
+      // Coincident centroids or a lopsided scene: halve by position.
+      middle = begin + count / 2;
+      if (!flat) {
+        std::nth_element(
+            refs_.begin() + begin, refs_.begin() + middle, refs_.begin() + end,
+            [&](const Ref &x, const Ref &y) { return x.centroid[axis] < y.centroid[axis]; });
+      }
+      return true;
+    }
+
+    struct Bin {
+      Box box;
+      std::uint32_t count = 0;
+    };
+    std::array<std::array<Bin, kBins>, 3> bins{};
+    float scale[3];
+    for (int a = 0; a < 3; ++a) {
+      const float extent = centroidBounds.hi[a] - centroidBounds.lo[a];
+      scale[a] = extent > 0.0f ? float(kBins) * 0.99999f / extent : 0.0f;
+    }
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const Ref &ref = refs_[i];
+      for (int a = 0; a < 3; ++a) {
+        int b = int((ref.centroid[a] - centroidBounds.lo[a]) * scale[a]);
+        b = std::clamp(b, 0, kBins - 1);
+        bins[a][b].box.grow(ref.lo, ref.hi);
+        ++bins[a][b].count;
+      }
+    }
+
+    float bestCost = std::numeric_limits<float>::infinity();
+    int bestAxis = -1;
+    int bestBin = 0;
+    for (int a = 0; a < 3; ++a) {
+      if (scale[a] == 0.0f) {
+        continue;
+      }
+      std::array<float, kBins> rightArea{};
+      std::array<std::uint32_t, kBins> rightCount{};
+      Box right;
+      std::uint32_t n = 0;
+      for (int b = kBins - 1; b > 0; --b) {
+        right.grow(bins[a][b].box);
+        n += bins[a][b].count;
+        rightArea[b] = right.area();
+        rightCount[b] = n;
+      }
+      Box left;
+      n = 0;
+      for (int b = 0; b < kBins - 1; ++b) {
+        left.grow(bins[a][b].box);
+        n += bins[a][b].count;
+        if (n == 0 || rightCount[b + 1] == 0) {
+          continue;
+        }
+        const float cost = left.area() * float(n) + rightArea[b + 1] * float(rightCount[b + 1]);
+        if (cost < bestCost) {
+          bestCost = cost;
+          bestAxis = a;
+          bestBin = b;
+        }
+      }
+    }
+    const float area = bounds.area();
+    const float leafCost = kShapeCost * float(count);
+    const float splitCost = area > 0.0f ? kTraversalCost + kShapeCost * bestCost / area : leafCost;
+    if (bestAxis < 0 || (count <= kMaxLeaf && leafCost <= splitCost)) {
+      if (count <= kMaxLeaf) {
+        return false;
+      }
+      middle = begin + count / 2;
+      return true;
+    }
+    axis = bestAxis;
+    const float lo = centroidBounds.lo[axis];
+    const float s = scale[axis];
+    const auto split =
+        std::partition(refs_.begin() + begin, refs_.begin() + end, [&](const Ref &ref) {
+          const int b = std::clamp(int((ref.centroid[axis] - lo) * s), 0, kBins - 1);
+          return b <= bestBin;
+        });
+    middle = std::uint32_t(split - refs_.begin());
+    if (middle == begin || middle == end) {
+      middle = begin + count / 2;
+    }
+    return true;
+  }
+
+  // Fills in, from the leaves up, what the ray-dependent inflation needs:
+  // the sphere flag, the largest |e1| |e2| and aspect, and the normal cone.
+  void summarise() {
+    std::vector<Cone> cones(nodes_.size());
+    for (std::size_t n = nodes_.size(); n-- > 0;) {
+      Node &node = nodes_[n];
+      const std::uint32_t count = node.meta & BvhIntersector::kCountMask;
+      Cone &cone = cones[n];
+      if (count > 0) {
+        double gap = 0.0;
+        double aspect = 0.0;
+        bool sphere = false;
+        std::array<const double *, BvhIntersector::kCountMask> normals{};
+        std::size_t normalCount = 0;
+        for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+          const BvhBuildItem &item = items_[refs_[i].id];
+          gap = std::max(gap, item.gap);
+          sphere = sphere || item.sphere;
+          if (!item.sphere) {
+            aspect = std::max(aspect, item.aspect);
+            normals[normalCount++] = item.normal;
+          }
+        }
+        node.gap = bvh::encodeAbove(gap);
+        node.aspect = bvh::encodeAspect(aspect);
+        node.meta = std::uint8_t(node.meta | (sphere ? BvhIntersector::kHoldsSphere : 0));
+        cone = coneAround(std::span(normals.data(), normalCount));
+      } else {
+        const Node &first = nodes_[n + 1];
+        const Node &second = nodes_[node.index];
+        node.gap = std::max(first.gap, second.gap);
+        node.aspect = std::max(first.aspect, second.aspect);
+        node.meta =
+            std::uint8_t(node.meta | ((first.meta | second.meta) & BvhIntersector::kHoldsSphere));
+        cone = mergeCones(cones[n + 1], cones[node.index]);
+      }
+      if (node.aspect == bvh::kAspectUnknown || !cone.valid) {
+        cone.valid = cone.empty;
+      }
+      store(cone, node);
+    }
+  }
+
+  // A cone of unit vectors (sign ignored) around a quantised axis.
+  struct Cone {
+    bool empty = true;  // no triangle below
+    bool valid = false; // axis and spread bound every normal below
+    std::int8_t axis[3] = {0, 0, 0};
+    std::uint8_t spread = BvhIntersector::kNoCone;
+  };
+
+  static void unitAxis(const std::int8_t q[3], double out[3]) {
+    const double length =
+        std::sqrt(double(q[0]) * q[0] + double(q[1]) * q[1] + double(q[2]) * q[2]);
+    for (int a = 0; a < 3; ++a) {
+      out[a] = q[a] / length;
+    }
+  }
+
+  // min(|v - a|, |v + a|) for unit a.
+  static double signlessDistance(const double v[3], const double a[3]) {
+    double minus = 0.0;
+    double plus = 0.0;
+    for (int i = 0; i < 3; ++i) {
+      minus += (v[i] - a[i]) * (v[i] - a[i]);
+      plus += (v[i] + a[i]) * (v[i] + a[i]);
+    }
+    return std::sqrt(std::min(minus, plus));
+  }
+
+  // Quantises the direction of `sum` to the node's axis; false if it vanishes.
+  static bool quantiseAxis(const double sum[3], Cone &cone) {
+    const double length = std::sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]);
+    if (!(length > 0.0)) {
+      return false;
+    }
+    for (int a = 0; a < 3; ++a) {
+      cone.axis[a] = std::int8_t(std::lround(sum[a] / length * 127.0));
+    }
+    return cone.axis[0] != 0 || cone.axis[1] != 0 || cone.axis[2] != 0;
+  }
+
+  static void setSpread(double spread, Cone &cone) {
+    const double steps = std::ceil(spread / bvh::kSpreadStep);
+    cone.valid = steps < double(BvhIntersector::kNoCone);
+    cone.spread = cone.valid ? std::uint8_t(steps) : BvhIntersector::kNoCone;
+  }
+
+  static Cone coneAround(std::span<const double *const> normals) {
+    Cone cone;
+    if (normals.empty()) {
+      return cone;
+    }
+    cone.empty = false;
+    double sum[3] = {0.0, 0.0, 0.0};
+    for (const double *n : normals) {
+      const double sign =
+          n[0] * normals[0][0] + n[1] * normals[0][1] + n[2] * normals[0][2] < 0.0 ? -1.0 : 1.0;
+      for (int a = 0; a < 3; ++a) {
+        sum[a] += sign * n[a];
+      }
+      if (n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0) {
+        return cone; // degenerate triangle: no cone
+      }
+    }
+    if (!quantiseAxis(sum, cone)) {
+      return cone;
+    }
+    double axis[3];
+    unitAxis(cone.axis, axis);
+    double spread = 0.0;
+    for (const double *n : normals) {
+      spread = std::max(spread, signlessDistance(n, axis));
+    }
+    setSpread(spread + 0x1p-30, cone);
+    return cone;
+  }
+
+  static Cone mergeCones(const Cone &first, const Cone &second) {
+    if (first.empty) {
+      return second;
+    }
+    if (second.empty) {
+      return first;
+    }
+    Cone cone;
+    cone.empty = false;
+    if (!first.valid || !second.valid) {
+      return cone;
+    }
+    double a[3];
+    double b[3];
+    unitAxis(first.axis, a);
+    unitAxis(second.axis, b);
+    const double sign = a[0] * b[0] + a[1] * b[1] + a[2] * b[2] < 0.0 ? -1.0 : 1.0;
+    const double sum[3] = {a[0] + sign * b[0], a[1] + sign * b[1], a[2] + sign * b[2]};
+    if (!quantiseAxis(sum, cone)) {
+      return cone;
+    }
+    double axis[3];
+    unitAxis(cone.axis, axis);
+    double spread = 0.0;
+    for (const Cone *child : {&first, &second}) {
+      double childAxis[3];
+      unitAxis(child->axis, childAxis);
+      // Identical quantised axes are exactly at distance 0.
+      const bool same = std::equal(child->axis, child->axis + 3, cone.axis);
+      const double offset = same ? 0.0 : signlessDistance(childAxis, axis) + 0x1p-30;
+      spread = std::max(spread, offset + child->spread * bvh::kSpreadStep);
+    }
+    setSpread(spread, cone);
+    return cone;
+  }
+
+  static void store(const Cone &cone, Node &node) {
+    std::copy(cone.axis, cone.axis + 3, node.coneAxis);
+    node.coneSpread = cone.valid && !cone.empty ? cone.spread : BvhIntersector::kNoCone;
+  }
+
+  const std::vector<BvhBuildItem> &items_;
+  std::vector<Node> &nodes_;
+  // What binning and partitioning read, kept together and moved in place.
+  struct Ref {
+    float lo[3];
+    float hi[3];
+    float centroid[3];
+    std::uint32_t id;
+  };
+  std::vector<Ref> refs_;
+};
+
+} // namespace
+
+std::vector<std::uint32_t> buildBvh(const std::vector<BvhBuildItem> &items,
+                                    std::vector<BvhIntersector::Node> &nodes) {
+  return Builder(items, nodes).run();
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "render/BvhIntersector.h"
+
+// One shape as the builder sees it: its inflated box and the magnitudes the
+// ray-dependent part of its inflation needs.
+struct BvhBuildItem {
+  float lo[3];
+  float hi[3];
+  double gap;       // >= |e1| |e2| of a triangle, 0 for a sphere
+  double aspect;    // >= |e1| |e2| / |e1 x e2| of a triangle (infinite if degenerate)
+  double normal[3]; // unit normal of a triangle, zero if degenerate
+  bool sphere;
+};
+
+// Builds the hierarchy over `items` (at least one) with a binned surface area
+// heuristic into `nodes` (root first) and returns the item indices in leaf
+// order.
+std::vector<std::uint32_t> buildBvh(const std::vector<BvhBuildItem> &items,
+                                    std::vector<BvhIntersector::Node> &nodes);

@@ -1,0 +1,395 @@
+#include "render/BvhIntersector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <typeinfo>
+
+#include "geometry/Intersection.h"
+#include "geometry/Sphere.h"
+#include "geometry/Triangle.h"
+#include "render/BvhBounds.h"
+#include "render/BvhBuild.h"
+
+namespace {
+
+constexpr float kShapeEpsilon = 0.01f;
+static_assert(sizeof(BvhIntersector::Node) == 36, "nodes are meant to stay small");
+static_assert(sizeof(BvhIntersector::Prim) == 40, "prims are meant to stay small");
+
+// Deep enough for any tree the builder makes (its depth stays below 70).
+constexpr int kStackSize = 128;
+
+struct Candidate {
+  BvhIntersector::Prim prim;
+  BvhBuildItem item;
+};
+
+void boxAround(BvhBuildItem &item, const double lo[3], const double hi[3], double margin) {
+  for (int a = 0; a < 3; ++a) {
+    item.lo[a] = bvh::floatBelow(lo[a] - margin);
+    item.hi[a] = bvh::floatAbove(hi[a] + margin);
+  }
+}
+
+// The triangle's box is that of vertex0, vertex0 + edge1 and vertex0 + edge2
+// (what the intersection arithmetic sees), grown by the ray-independent part
+// of its error bound; the rest is added per ray from `gap`.
+bool triangleCandidate(const Triangle &triangle, std::uint32_t position, Candidate &out) {
+  const Vec3 &v0 = triangle.vertex0;
+  const Vec3 &e1 = triangle.edge1;
+  const Vec3 &e2 = triangle.edge2;
+  if (!bvh::withinRange(v0) || !bvh::withinRange(e1) || !bvh::withinRange(e2)) {
+    return false;
+  }
+  const double p0[3] = {v0.x, v0.y, v0.z};
+  const double p1[3] = {double(v0.x) + e1.x, double(v0.y) + e1.y, double(v0.z) + e1.z};
+  const double p2[3] = {double(v0.x) + e2.x, double(v0.y) + e2.y, double(v0.z) + e2.z};
+  double lo[3];
+  double hi[3];
+  for (int a = 0; a < 3; ++a) {
+    lo[a] = std::min({p0[a], p1[a], p2[a]});
+    hi[a] = std::max({p0[a], p1[a], p2[a]});
+  }
+  const double e1Length = bvh::lengthAbove(e1);
+  const double e2Length = bvh::lengthAbove(e2);
+  // The sums above may round by one unit in the last place of a double.
+  const double margin = (bvh::kTriangleEdge * std::max(e1Length, e2Length) + bvh::kAbsolute +
+                         0x1p-50 * std::max(std::fabs(lo[0]) + std::fabs(hi[0]),
+                                            std::max(std::fabs(lo[1]) + std::fabs(hi[1]),
+                                                     std::fabs(lo[2]) + std::fabs(hi[2])))) *
+                        (1.0 + 0x1p-40);
+  out.prim = {v0, e1, e2, position};
+  boxAround(out.item, lo, hi, margin);
+  out.item.gap = e1Length * e2Length * (1.0 + 0x1p-40);
+  // e1 x e2 in double: exact products, one rounding per component.
+  const double m[3] = {double(e1.y) * e2.z - double(e1.z) * e2.y,
+                       double(e1.z) * e2.x - double(e1.x) * e2.z,
+                       double(e1.x) * e2.y - double(e1.y) * e2.x};
+  const double mLength = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+  const double mBelow = mLength * (1.0 - 0x1p-40);
+  out.item.aspect = mBelow > 0.0 ? out.item.gap / mBelow * (1.0 + 0x1p-40) : INFINITY;
+  for (int a = 0; a < 3; ++a) {
+    out.item.normal[a] = mLength > 0.0 ? m[a] / mLength : 0.0;
+  }
+  out.item.sphere = false;
+  return true;
+}
+
+// A sphere's reported hits lie within |r| + kSphere (|o| + |q| + |r|) of its
+// centre; the |o| part is added per ray.
+bool sphereCandidate(const Sphere &sphere, std::uint32_t position, Candidate &out) {
+  const Vec3 &q = sphere.center;
+  if (!bvh::withinRange(q) || !bvh::withinRange(sphere.radius)) {
+    return false;
+  }
+  const double r = std::fabs(double(sphere.radius));
+  const double qLength = bvh::lengthAbove(q);
+  const double reach = (r + bvh::kSphere * (qLength + r) + bvh::kAbsolute) * (1.0 + 0x1p-40);
+  const double lo[3] = {q.x, q.y, q.z};
+  out.prim = {q, Vec3(sphere.radius, 0.0f, 0.0f), Vec3(), position | BvhIntersector::kSphereBit};
+  boxAround(out.item, lo, lo, reach);
+  out.item.gap = 0.0;
+  out.item.aspect = 0.0;
+  out.item.normal[0] = out.item.normal[1] = out.item.normal[2] = 0.0;
+  out.item.sphere = true;
+  return true;
+}
+
+float intersectPrim(const BvhIntersector::Prim &prim, const Ray &ray) {
+  if (prim.position & BvhIntersector::kSphereBit) {
+    return intersectSphere(prim.a, prim.b.x, kShapeEpsilon, ray);
+  }
+  return intersectTriangle(prim.a, prim.b, prim.c, kShapeEpsilon, ray);
+}
+
+} // namespace
+
+// What the slab test needs of one ray, in double.
+struct BvhIntersector::RayBounds {
+  double origin[3];
+  double inverse[3];
+  bool parallel[3]; // direction component is zero
+  double direction[3];
+  double directionLength; // >= |d|
+  double perGap;          // kDeterminantInverse |d|: conditioning per unit of |e1| |e2|
+  double perSphere;       // kSphere |o|
+  double planeSlack;      // rounding of box planes and slab numerators
+};
+
+// Best hit so far, ranked by (t, list position) like the list walk.
+struct BvhIntersector::Best {
+  float t = kFarAway;
+  std::uint32_t position = 0xffffffffu;
+  const Shape *shape = nullptr;
+
+  void offer(float candidate, std::uint32_t at, const Shape *by) {
+    if (candidate >= 0.0f && candidate < kFarAway &&
+        (candidate < t || (candidate == t && at < position))) {
+      t = candidate;
+      position = at;
+      shape = by;
+    }
+  }
+};
+
+namespace {
+
+// An upper bound of |d| |e1| |e2| / |det| over the triangles below `node`
+// whose determinant passes the 0.01 threshold (docs/exact-acceleration.md).
+double conditioningAbove(const BvhIntersector::Node &node, const double direction[3],
+                         double directionLength, double perGap) {
+  double conditioning = perGap * bvh::decodeAbove(node.gap);
+  if (node.coneSpread != BvhIntersector::kNoCone) {
+    // The ray's angle to every normal below bounds |det| away from zero.
+    const double q[3] = {double(node.coneAxis[0]), double(node.coneAxis[1]),
+                         double(node.coneAxis[2])};
+    const double along = std::fabs(direction[0] * q[0] + direction[1] * q[1] + direction[2] * q[2]);
+    const double cosine =
+        along / (std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]) * directionLength) -
+        node.coneSpread * bvh::kSpreadStep - 0x1p-40;
+    if (cosine > 0.0) {
+      const double slack = cosine / bvh::decodeAspect(node.aspect) - bvh::kDeterminantRounding;
+      if (slack > 0.0) {
+        conditioning = std::min(conditioning, 1.0 / slack);
+      }
+    }
+  }
+  return conditioning;
+}
+
+// Conservative slab test: false only if no point of the exactly computed ray
+// line lies in the node's box grown by the ray's error reach; otherwise
+// `entry` is at or below the exact entry parameter. Hits with t > limit are
+// not wanted (limit is +inf when any t counts).
+template <typename RayBounds>
+bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry) {
+  // |o - v0| of any triangle below is at most the box's farthest extent from o.
+  double spanSquared = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    const double extent =
+        std::max(std::fabs(r.origin[a] - node.lo[a]), std::fabs(r.origin[a] - node.hi[a]));
+    spanSquared += extent * extent;
+  }
+  const double conditioning = conditioningAbove(node, r.direction, r.directionLength, r.perGap);
+  double reach = r.planeSlack +
+                 bvh::kTriangleResidual * conditioning * std::sqrt(spanSquared) * (1.0 + 0x1p-40);
+  if (node.meta & BvhIntersector::kHoldsSphere) {
+    reach += r.perSphere;
+  }
+  reach *= 1.0 + 0x1p-40;
+  double near = -INFINITY;
+  double far = INFINITY;
+  for (int a = 0; a < 3; ++a) {
+    const double lo = double(node.lo[a]) - reach;
+    const double hi = double(node.hi[a]) + reach;
+    if (r.parallel[a]) {
+      if (r.origin[a] < lo || r.origin[a] > hi) {
+        return false;
+      }
+      continue;
+    }
+    double t0 = (lo - r.origin[a]) * r.inverse[a];
+    double t1 = (hi - r.origin[a]) * r.inverse[a];
+    if (t0 > t1) {
+      std::swap(t0, t1);
+    }
+    near = std::max(near, t0);
+    far = std::min(far, t1);
+  }
+  near -= std::fabs(near) * bvh::kSlabWidening;
+  far += std::fabs(far) * bvh::kSlabWidening;
+  entry = near;
+  return near <= far && far >= 0.0;
+}
+
+} // namespace
+
+BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
+  std::size_t count = 0;
+  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
+    ++count;
+  }
+  // Filled in list order, then put into leaf order.
+  std::vector<Prim> prims;
+  std::vector<const Shape *> shapes;
+  std::vector<BvhBuildItem> items;
+  prims.reserve(count);
+  shapes.reserve(count);
+  items.reserve(count);
+  std::uint32_t position = 0;
+  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next, ++position) {
+    Candidate candidate;
+    bool placed = false;
+    if (shape->epsilon == kShapeEpsilon && position < kSphereBit) {
+      // The shape classes are final, so comparing the exact type is enough.
+      if (typeid(*shape) == typeid(Triangle)) {
+        placed = triangleCandidate(static_cast<const Triangle &>(*shape), position, candidate);
+      } else if (typeid(*shape) == typeid(Sphere)) {
+        placed = sphereCandidate(static_cast<const Sphere &>(*shape), position, candidate);
+      }
+    }
+    if (placed) {
+      prims.push_back(candidate.prim);
+      shapes.push_back(shape);
+      items.push_back(candidate.item);
+      for (int a = 0; a < 3; ++a) {
+        maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(candidate.item.lo[a])),
+                                   std::fabs(double(candidate.item.hi[a]))});
+      }
+    } else {
+      alwaysTested_.push_back({shape, position});
+    }
+  }
+  if (prims.empty()) {
+    return;
+  }
+
+  const std::vector<std::uint32_t> order = buildBvh(items, nodes_);
+  items = {};
+  prims_.resize(order.size());
+  primShapes_.resize(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    prims_[i] = prims[order[i]];
+    primShapes_[i] = shapes[order[i]];
+  }
+}
+
+double BvhIntersector::conditioningBound(const Node &node, const Vec3 &direction) {
+  const double d[3] = {direction.x, direction.y, direction.z};
+  const double length = bvh::lengthAbove(direction);
+  return conditioningAbove(node, d, length, bvh::kDeterminantInverse * length * (1.0 + 0x1p-40));
+}
+
+std::size_t BvhIntersector::memoryBytes() const {
+  return nodes_.capacity() * sizeof(Node) + prims_.capacity() * sizeof(Prim) +
+         primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
+}
+
+// Rays with non-finite or huge components, or a very short direction, are
+// outside the error analysis.
+bool BvhIntersector::rayCovered(const Ray &ray, RayBounds &bounds) const {
+  if (!bvh::withinRange(ray.origin) || !bvh::withinRange(ray.direction)) {
+    return false;
+  }
+  const double directionLength = bvh::lengthAbove(ray.direction);
+  if (directionLength < bvh::kMinDirectionLength) {
+    return false;
+  }
+  const double originLength = bvh::lengthAbove(ray.origin);
+  const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+  const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+  for (int a = 0; a < 3; ++a) {
+    bounds.origin[a] = o[a];
+    bounds.direction[a] = d[a];
+    bounds.parallel[a] = d[a] == 0.0f;
+    bounds.inverse[a] = bounds.parallel[a] ? 0.0 : 1.0 / double(d[a]);
+  }
+  const double up = 1.0 + 0x1p-40;
+  bounds.directionLength = directionLength;
+  bounds.perGap = bvh::kDeterminantInverse * directionLength * up;
+  bounds.perSphere = bvh::kSphere * originLength * up;
+  bounds.planeSlack = bvh::kPlaneRounding * (originLength + maxCoordinate_);
+  return true;
+}
+
+Hit BvhIntersector::nearest(const Ray &ray) const {
+  RayBounds bounds;
+  if (nodes_.empty() || !rayCovered(ray, bounds)) {
+    return ListIntersector(scene_).nearest(ray);
+  }
+  Best best;
+  for (const Listed &listed : alwaysTested_) {
+    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
+  }
+  if (!nodes_.empty()) {
+    std::uint32_t stack[kStackSize];
+    int top = 0;
+    stack[top++] = 0;
+    const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f,
+                              ray.direction.z < 0.0f};
+    while (top > 0) {
+      const std::uint32_t index = stack[--top];
+      const Node &node = nodes_[index];
+      double entry = 0.0;
+      // Equal entry and best may still hide an earlier list position.
+      if (!enters(node, bounds, entry) || entry > double(best.t)) {
+        continue;
+      }
+      if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
+        for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+          const Prim &prim = prims_[i];
+          best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
+        }
+        continue;
+      }
+      // Visit the child on the ray's near side first.
+      const std::uint32_t first = index + 1;
+      const std::uint32_t second = node.index;
+      if (negative[node.meta >> kAxisShift & 3]) {
+        stack[top++] = first;
+        stack[top++] = second;
+      } else {
+        stack[top++] = second;
+        stack[top++] = first;
+      }
+    }
+  }
+  return {best.t, best.shape};
+}
+
+template <typename Accept>
+bool BvhIntersector::anyInHierarchy(const Ray &ray, const RayBounds &bounds, float limit,
+                                    Accept accept) const {
+  if (nodes_.empty()) {
+    return false;
+  }
+  std::uint32_t stack[kStackSize];
+  int top = 0;
+  stack[top++] = 0;
+  while (top > 0) {
+    const std::uint32_t index = stack[--top];
+    const Node &node = nodes_[index];
+    double entry = 0.0;
+    if (!enters(node, bounds, entry) || entry >= double(limit)) {
+      continue;
+    }
+    if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
+      for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+        if (accept(intersectPrim(prims_[i], ray))) {
+          return true;
+        }
+      }
+      continue;
+    }
+    stack[top++] = node.index;
+    stack[top++] = index + 1;
+  }
+  return false;
+}
+
+bool BvhIntersector::anyHit(const Ray &ray) const {
+  RayBounds bounds;
+  if (nodes_.empty() || !rayCovered(ray, bounds)) {
+    return ListIntersector(scene_).anyHit(ray);
+  }
+  for (const Listed &listed : alwaysTested_) {
+    if (listed.shape->intersect(ray) > 0.0f) {
+      return true;
+    }
+  }
+  return anyInHierarchy(ray, bounds, INFINITY, [](float t) { return t > 0.0f; });
+}
+
+bool BvhIntersector::anyHitBeforeOne(const Ray &ray) const {
+  RayBounds bounds;
+  if (nodes_.empty() || !rayCovered(ray, bounds)) {
+    return ListIntersector(scene_).anyHitBeforeOne(ray);
+  }
+  for (const Listed &listed : alwaysTested_) {
+    const float t = listed.shape->intersect(ray);
+    if (t > 0.0f && t < 1.0f) {
+      return true;
+    }
+  }
+  return anyInHierarchy(ray, bounds, 1.0f, [](float t) { return t > 0.0f && t < 1.0f; });
+}

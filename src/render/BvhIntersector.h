@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "render/Intersector.h"
+
+// A bounding volume hierarchy over the scene's shapes that answers exactly as
+// the list walk does. Boxes are inflated by a bound on how far the float
+// arithmetic can place a reported hit from the true shape (part of it
+// depends on the ray, so nodes keep the magnitudes it needs), the slab test
+// rounds outwards, and a node is skipped only when its conservative entry
+// parameter lies strictly beyond the best hit. Hits are ranked by
+// (parameter, list position), which is the list walk's tie-break. Shapes and
+// rays the error analysis does not cover are handled by the list walk.
+// See docs/exact-acceleration.md.
+class BvhIntersector final : public Intersector {
+public:
+  explicit BvhIntersector(const Scene &scene);
+
+  Hit nearest(const Ray &ray) const override;
+  bool anyHit(const Ray &ray) const override;
+  bool anyHitBeforeOne(const Ray &ray) const override;
+
+  // 36 bytes. Inner nodes have count 0; their first child follows them and
+  // `index` is the second child. Leaves hold prims [index, index + count).
+  // The cone fields bound the triangles' unit normals n: for every triangle
+  // below, min(|n - a|, |n + a|) <= coneSpread / 64 with a = coneAxis / |coneAxis|.
+  struct Node {
+    float lo[3];
+    float hi[3];
+    std::uint32_t index;
+    std::uint8_t meta;       // count in bits 0-3, split axis in bits 4-5, kHoldsSphere
+    std::int8_t coneAxis[3]; // quantised; see above
+    std::uint16_t gap;       // top half of a float >= max |e1| |e2|
+    std::uint8_t coneSpread; // kNoCone when the normals do not fit a cone
+    std::uint8_t aspect;     // 2^(aspect / 16) >= max |e1| |e2| / |e1 x e2|
+  };
+  static constexpr std::uint8_t kCountMask = 15;
+  static constexpr int kAxisShift = 4;
+  static constexpr std::uint8_t kHoldsSphere = 64;
+  static constexpr std::uint8_t kNoCone = 255;
+
+  // A shape's geometry in leaf order: a triangle's vertex0, edge1, edge2, or
+  // a sphere's centre and (in b.x) radius.
+  struct Prim {
+    Vec3 a;
+    Vec3 b;
+    Vec3 c;
+    std::uint32_t position; // list position, kSphereBit set for spheres
+  };
+  static constexpr std::uint32_t kSphereBit = 0x80000000u;
+
+  // Shapes in the hierarchy and shapes always tested by the list walk.
+  std::size_t hierarchyShapeCount() const { return prims_.size(); }
+  std::size_t alwaysTestedCount() const { return alwaysTested_.size(); }
+  // Bytes held for the hierarchy: nodes, prims and their shape pointers.
+  std::size_t memoryBytes() const;
+  // The nodes (root first) and prims in leaf order, for inspection.
+  const std::vector<Node> &nodes() const { return nodes_; }
+  const std::vector<Prim> &prims() const { return prims_; }
+  // The bound the box test uses on |d| |e1| |e2| / |det| for any triangle
+  // below `node` whose determinant reaches the 0.01 threshold.
+  static double conditioningBound(const Node &node, const Vec3 &direction);
+
+private:
+  struct RayBounds;
+  struct Best;
+  struct Listed {
+    const Shape *shape;
+    std::uint32_t position;
+  };
+
+  bool rayCovered(const Ray &ray, RayBounds &bounds) const;
+  template <typename Accept>
+  bool anyInHierarchy(const Ray &ray, const RayBounds &bounds, float limit, Accept accept) const;
+
+  const Scene &scene_;
+  std::vector<Node> nodes_;
+  std::vector<Prim> prims_;
+  std::vector<const Shape *> primShapes_;
+  std::vector<Listed> alwaysTested_;
+  double maxCoordinate_ = 0.0; // largest box coordinate, for plane rounding
+};
