@@ -19,7 +19,9 @@ struct LoadResult {
 };
 
 LoadResult loadText(Scene &scene, const std::string &text) {
-  const std::string path = testing::TempDir() + "scene_loader_test.txt";
+  // One file per test: ctest may run tests of this file in parallel processes.
+  const std::string path = testing::TempDir() + "scene_loader_test_" +
+                           testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
   std::ofstream(path, std::ios::binary) << text;
   testing::internal::CaptureStdout();
   const int status = scene.load(path);

@@ -75,7 +75,10 @@ int Scene::load(const std::string &path) {
   case ReadResult::Ok:
     break;
   }
+  return loadText(std::move(text));
+}
 
+int Scene::loadText(std::string text) {
   SceneStream in(std::move(text));
   Material material;
   int lineNumber = 0;
