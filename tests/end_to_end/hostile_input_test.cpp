@@ -119,6 +119,22 @@ TEST(HostileInput, InputBeyondTwoGigabytesIsRefusedWithoutReadingIt) {
   EXPECT_FALSE(fs::exists(dir.path() / "out.bmp"));
 }
 
+TEST(HostileInput, MillionCoincidentSpheresLoadAndRender) {
+  // A cheap stand-in for scenes of ten million shapes: a long shape list must
+  // neither exhaust the stack nor trip up a shape-query structure when every
+  // shape is in the same place.
+  ScratchDirectory dir;
+  std::string scene = "ambientLight\n1 1 1\nmaterial\n1 0.5 0\n0\n0\n";
+  for (int i = 0; i < 1000000; ++i) {
+    scene += "sphere\n0 0 -10\n4\n";
+  }
+  dir.write("spheres.txt", scene);
+  const ProgramResult result = run(dir, {"spheres.txt", "out.bmp", "1", "1"});
+  EXPECT_EQ(result.out, "100%     \r");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(readFile(dir.path() / "out.bmp").substr(54), std::string("\x00\x7f\xff\x00", 4));
+}
+
 TEST(HostileInput, RunningOutOfMemoryWhileLoadingIsReported) {
 #ifdef RAYTRACER_SANITIZED
   GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
