@@ -21,6 +21,9 @@ TEST(SizeArgument, LargestImagesStillFitTheBmpFields) {
   EXPECT_EQ(w, 26754);
   EXPECT_NE(checkImageSize("26755", "26755", w, h), "");
   EXPECT_NE(checkImageSize("2147483647", "1", w, h), "");
+  // The byte counts of the largest sizes overflow a signed 64-bit product.
+  EXPECT_NE(checkImageSize("2147483647", "2147483647", w, h), "");
+  EXPECT_NE(checkImageSize("2147482648", "2146483648", w, h), "");
 }
 
 } // namespace

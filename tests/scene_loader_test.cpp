@@ -21,8 +21,7 @@ struct LoadResult {
 };
 
 LoadResult loadText(Scene &scene, const std::string &text) {
-  // One file per test, so that tests running in parallel processes do not
-  // overwrite each other's scene.
+  // One file per test: ctest may run tests of this file in parallel processes.
   const std::string path = testing::TempDir() + "scene_loader_test_" +
                            testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
   std::ofstream(path, std::ios::binary) << text;

@@ -56,10 +56,12 @@ std::string checkImageSize(const std::string &widthText, const std::string &heig
   if (!problem.empty()) {
     return problem;
   }
-  // Pixel offsets and the BMP header's file size are 32-bit values.
-  const long long rowSize = (3LL * width + 3) / 4 * 4;
-  const long long rasterBytes = 3LL * width * height;
-  const long long fileBytes = 54 + rowSize * height;
+  // Pixel offsets and the BMP header's file size are 32-bit values. Both
+  // sizes are below 2^31, so these products stay below 2^64 unsigned (but not
+  // below 2^63).
+  const std::uint64_t rowSize = (3 * std::uint64_t(width) + 3) / 4 * 4;
+  const std::uint64_t rasterBytes = 3 * std::uint64_t(width) * std::uint64_t(height);
+  const std::uint64_t fileBytes = 54 + rowSize * std::uint64_t(height);
   if (rasterBytes > kLargestInt || fileBytes > kLargestInt) {
     return "Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
            " pixels do not fit in a BMP file of at most " + std::to_string(kLargestInt) + " bytes";

@@ -5,6 +5,7 @@
 // after exactly one message from the stage that failed.
 
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "app/CommandLine.h"
@@ -39,10 +40,17 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  const std::unique_ptr<Image> image = RayTracer().render(scene, width, height);
-  if (!image) {
-    return fail("Not enough memory for a " + std::to_string(width) + " x " +
-                std::to_string(height) + " image");
+  const std::string noMemory = "Not enough memory for a " + std::to_string(width) + " x " +
+                               std::to_string(height) + " image";
+  // The raster, the shape-query structure and the encoded file are the large
+  // allocations here; running out ends the run with a message, not an abort.
+  try {
+    const std::unique_ptr<Image> image = RayTracer().render(scene, width, height);
+    if (!image) {
+      return fail(noMemory);
+    }
+    return image->writeBmp(argv[2]) == 1 ? 0 : 1;
+  } catch (const std::bad_alloc &) {
+    return fail(noMemory);
   }
-  return image->writeBmp(argv[2]) == 1 ? 0 : 1;
 }

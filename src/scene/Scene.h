@@ -19,6 +19,9 @@ public:
   // Reads a scene file into this scene; 1 on success, 0 after printing a
   // one-line message. Defined with the file format in SceneLoader.cpp.
   int load(const std::string &path);
+  // The same for the contents of a scene file already in memory; messages
+  // about the text are the same as load()'s.
+  int loadText(std::string text);
 
   // Sets every camera field from an eye point, a look-at point, an up vector
   // and a vertical field of view in degrees. `up` is normalised but not made

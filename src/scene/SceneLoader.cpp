@@ -2,7 +2,11 @@
 // numbers. Numbers are read as doubles and stored as floats; any white space
 // may separate them. Blank lines and lines starting with '#' are skipped.
 
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -40,16 +44,35 @@ void say(const std::string &message) {
   std::fflush(stdout);
 }
 
-// Reads the whole file; false when it cannot be opened or read.
-enum class ReadResult { Ok, CannotOpen, CannotRead };
+// Largest scene file read. Line numbers stay within 32 bits, and a device
+// that never ends (/dev/zero) cannot take all memory.
+constexpr std::uintmax_t kMaxInputBytes = std::numeric_limits<std::int32_t>::max();
+
+// Reads the whole file into `text`.
+enum class ReadResult { Ok, CannotOpen, CannotRead, TooLarge };
 ReadResult readFile(const std::string &path, std::string &text) {
   std::FILE *file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     return ReadResult::CannotOpen;
   }
+  // A regular file's size is known up front: refuse it before reading, and
+  // read it without regrowing the buffer.
+  std::error_code noSize;
+  const std::uintmax_t size = std::filesystem::file_size(path, noSize);
+  if (!noSize) {
+    if (size > kMaxInputBytes) {
+      std::fclose(file);
+      return ReadResult::TooLarge;
+    }
+    text.reserve(std::size_t(size));
+  }
   char chunk[1 << 16];
   std::size_t got = 0;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    if (text.size() + got > kMaxInputBytes) {
+      std::fclose(file);
+      return ReadResult::TooLarge;
+    }
     text.append(chunk, got);
   }
   const bool readError = std::ferror(file) != 0;
@@ -64,21 +87,37 @@ Vec3 vec(const float *v) {
 } // namespace
 
 int Scene::load(const std::string &path) {
-  std::string text;
-  switch (readFile(path, text)) {
-  case ReadResult::CannotOpen:
-    say("Error opening input file " + path + "\n");
+  // Memory runs out as a bad_alloc from the containers and the shape lists;
+  // a huge scene then ends with a message instead of an abort.
+  try {
+    std::string text;
+    switch (readFile(path, text)) {
+    case ReadResult::CannotOpen:
+      say("Error opening input file " + path + "\n");
+      return 0;
+    case ReadResult::CannotRead:
+      say("Error reading input file " + path + "\n");
+      return 0;
+    case ReadResult::TooLarge:
+      say("Input file too large: " + path + " is more than " + std::to_string(kMaxInputBytes) +
+          " bytes\n");
+      return 0;
+    case ReadResult::Ok:
+      break;
+    }
+    return loadText(std::move(text));
+  } catch (const std::bad_alloc &) {
+    say("Not enough memory to load input file " + path + "\n");
     return 0;
-  case ReadResult::CannotRead:
-    say("Error reading input file " + path + "\n");
-    return 0;
-  case ReadResult::Ok:
-    break;
   }
+}
 
+int Scene::loadText(std::string text) {
   SceneStream in(std::move(text));
   Material material;
-  int lineNumber = 0;
+  // Counts to one past the last line, which for a file of kMaxInputBytes
+  // newlines is one more than a 32-bit integer holds.
+  long long lineNumber = 0;
 
   while (!in.atEnd()) {
     const std::string line = in.readLine();

@@ -53,6 +53,10 @@ TEST(CommandLine, UnusableSizesAreRefusedBeforeTheSceneIsRead) {
       {{"65536", "65536"},
        "Image too large: 65536 x 65536 pixels do not fit in a BMP file of "
        "at most 2147483647 bytes\n"},
+      // Products of two sizes this large pass 2^63: found by fuzzing.
+      {{"2147483647", "2147483647"},
+       "Image too large: 2147483647 x 2147483647 pixels do not fit in a BMP file of "
+       "at most 2147483647 bytes\n"},
   };
   for (const auto &[sizes, message] : cases) {
     const ProgramResult result = run(dir, {"missing.txt", "out.bmp", sizes[0], sizes[1]});

@@ -1,6 +1,7 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,13 +11,20 @@
 #include <stdexcept>
 
 ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
-                         const std::filesystem::path &workingDirectory) {
+                         const std::filesystem::path &workingDirectory,
+                         std::size_t addressSpaceBytes) {
   const std::filesystem::path outPath = workingDirectory / ".stdout";
   const pid_t pid = fork();
   if (pid == 0) {
     const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0 || chdir(workingDirectory.c_str()) != 0) {
       _exit(127);
+    }
+    if (addressSpaceBytes != 0) {
+      const rlimit limit{addressSpaceBytes, addressSpaceBytes};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) {
+        _exit(127);
+      }
     }
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(binary.c_str()));

@@ -10,9 +10,12 @@ struct ProgramResult {
 };
 
 // Runs `binary` with `args` in `workingDirectory`, without a shell, and
-// returns its standard output and exit status (-1 if it did not exit).
+// returns its standard output and exit status (-1 if it did not exit). A
+// non-zero `addressSpaceBytes` limits the program's memory, so that running
+// out of it can be tested.
 ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
-                         const std::filesystem::path &workingDirectory);
+                         const std::filesystem::path &workingDirectory,
+                         std::size_t addressSpaceBytes = 0);
 
 // A fresh empty directory, removed with its contents on destruction.
 class ScratchDirectory {
