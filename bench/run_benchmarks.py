@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end benchmark: generates scenes, renders each with the reference
-path (shape list, one thread) and the flat SIMD path on one thread and on
-every hardware thread, checks that all images are byte-identical, and prints
+path (shape list, one thread), the flat SIMD path and the hierarchy, each on
+one thread and on every hardware thread, checks that all images are byte-identical, and prints
 a markdown table.
 
     cmake --preset release && cmake --build build/release --target bench_render
@@ -197,6 +197,9 @@ def main():
             for level in ("sse2", "avx2"):
                 runs.append(("flat " + level, 1, ["--simd", level, "--threads", "1"]))
             runs.append(("flat avx2", threads, ["--simd", "avx2", "--threads", str(threads)]))
+            for thread_count in (1, threads):
+                runs.append(("hierarchy", thread_count,
+                             ["--shapes", "hierarchy", "--threads", str(thread_count)]))
             reference_seconds = None
             queries = None
             for label, thread_count, options in runs:

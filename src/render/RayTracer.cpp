@@ -108,7 +108,7 @@ namespace {
 
 // From this many shapes on, the hierarchy answers faster than the flat SIMD
 // walk over every shape.
-constexpr std::size_t kHierarchyFromShapes = 64;
+constexpr std::size_t kHierarchyFromShapes = 32;
 
 std::size_t countShapes(const Scene &scene) {
   std::size_t count = 0;
