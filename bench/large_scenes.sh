@@ -37,6 +37,13 @@ if [ "${1:-all}" != crossover ]; then
     ./build/bench/raytracer "$scratch/mesh-1m.txt" "$scratch/out.bmp" 1280 720 >/dev/null
 fi
 
+# The gallery's bunny (scripts/bunny.sh makes it).
+for shapes in reference flat hierarchy; do
+  run scenes/bunny.txt 160 120 "$shapes"
+done
+run scenes/bunny.txt 640 480 hierarchy
+run scenes/bunny.txt 640 480 hierarchy 2
+
 # Where the hierarchy starts to win over the flat walk.
 for n in 8 16 32 64 128 512; do
   python3 bench/gen_mesh.py "$n" "$scratch/small.txt" >/dev/null
