@@ -9,14 +9,16 @@ cd "$(dirname "$0")/.."
 
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DRAYTRACER_BUILD_TESTS=OFF >/dev/null
-cmake --build build/bench -j2 --target scene_bench >/dev/null
+cmake --build build/bench -j2 --target bench_render raytracer >/dev/null
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
+# run SCENE WIDTH HEIGHT SHAPES: one render on one thread; bench_render prints
+# its timings on standard error.
 run() {
   echo "== $*"
-  ./build/bench/scene_bench "$@" >/dev/null
+  ./build/bench/bench/bench_render "$1" "$2" "$3" --shapes "$4" --threads 1 >/dev/null
 }
 
 if [ "${1:-all}" != crossover ]; then
