@@ -205,10 +205,7 @@ bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry)
 } // namespace
 
 BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
-  std::size_t count = 0;
-  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
-    ++count;
-  }
+  const std::size_t count = scene.shapeCount();
   // Filled in list order, then put into leaf order.
   std::vector<Prim> prims;
   std::vector<const Shape *> shapes;
@@ -301,37 +298,35 @@ Hit BvhIntersector::nearest(const Ray &ray) const {
   for (const Listed &listed : alwaysTested_) {
     best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
   }
-  if (!nodes_.empty()) {
-    std::uint32_t stack[kStackSize];
-    int top = 0;
-    stack[top++] = 0;
-    const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f,
-                              ray.direction.z < 0.0f};
-    while (top > 0) {
-      const std::uint32_t index = stack[--top];
-      const Node &node = nodes_[index];
-      double entry = 0.0;
-      // Equal entry and best may still hide an earlier list position.
-      if (!enters(node, bounds, entry) || entry > double(best.t)) {
-        continue;
+  std::uint32_t stack[kStackSize];
+  int top = 0;
+  stack[top++] = 0;
+  const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f,
+                            ray.direction.z < 0.0f};
+  while (top > 0) {
+    const std::uint32_t index = stack[--top];
+    const Node &node = nodes_[index];
+    double entry = 0.0;
+    // Equal entry and best may still hide an earlier list position.
+    if (!enters(node, bounds, entry) || entry > double(best.t)) {
+      continue;
+    }
+    if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
+      for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+        const Prim &prim = prims_[i];
+        best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
       }
-      if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
-        for (std::uint32_t i = node.index; i < node.index + count; ++i) {
-          const Prim &prim = prims_[i];
-          best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
-        }
-        continue;
-      }
-      // Visit the child on the ray's near side first.
-      const std::uint32_t first = index + 1;
-      const std::uint32_t second = node.index;
-      if (negative[node.meta >> kAxisShift & 3]) {
-        stack[top++] = first;
-        stack[top++] = second;
-      } else {
-        stack[top++] = second;
-        stack[top++] = first;
-      }
+      continue;
+    }
+    // Visit the child on the ray's near side first.
+    const std::uint32_t first = index + 1;
+    const std::uint32_t second = node.index;
+    if (negative[node.meta >> kAxisShift & 3]) {
+      stack[top++] = first;
+      stack[top++] = second;
+    } else {
+      stack[top++] = second;
+      stack[top++] = first;
     }
   }
   return {best.t, best.shape};

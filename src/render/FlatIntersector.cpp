@@ -1,8 +1,6 @@
 #include "render/FlatIntersector.h"
 
 #include <limits>
-#include <memory>
-#include <new>
 
 #include "geometry/Intersection.h"
 #include "geometry/Sphere.h"
@@ -289,14 +287,4 @@ bool FlatIntersector::anyHit(const Ray &ray) const {
 
 bool FlatIntersector::anyHitBeforeOne(const Ray &ray) const {
   return any(ray, flat::Query::AnyHitBeforeOne);
-}
-
-std::unique_ptr<Intersector> makeFlatIntersector(const Scene &scene) {
-  try {
-    return std::make_unique<FlatIntersector>(scene);
-  } catch (const std::bad_alloc &) {
-    // The copies did not fit in memory: the shape list itself answers the
-    // same, only slower.
-    return std::make_unique<ListIntersector>(scene);
-  }
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <vector>
 
 #include "render/FlatKernels.h"
@@ -82,7 +81,3 @@ private:
   // Shapes of any other kind or epsilon, asked through Shape::intersect.
   std::vector<Slot> otherSlots_;
 };
-
-// A FlatIntersector at the highest supported level, or the shape list itself
-// when there is not enough memory for the copies.
-std::unique_ptr<Intersector> makeFlatIntersector(const Scene &scene);
