@@ -301,8 +301,7 @@ Hit BvhIntersector::nearest(const Ray &ray) const {
   std::uint32_t stack[kStackSize];
   int top = 0;
   stack[top++] = 0;
-  const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f,
-                            ray.direction.z < 0.0f};
+  const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f, ray.direction.z < 0.0f};
   while (top > 0) {
     const std::uint32_t index = stack[--top];
     const Node &node = nodes_[index];
