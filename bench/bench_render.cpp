@@ -112,10 +112,7 @@ int main(int argc, char **argv) {
   }
   const double loadSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - loadBegin).count();
-  long long shapeCount = 0;
-  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
-    ++shapeCount;
-  }
+  const std::size_t shapeCount = scene.shapeCount();
 
   double fastest = 0.0;
   double fastestCpu = 0.0; // processor time of all threads during the fastest run
@@ -161,7 +158,7 @@ int main(int argc, char **argv) {
   // The level actually used: a processor without AVX2 runs SSE2 instead.
   const int levelUsed = shapesKind == "flat" ? int(FlatIntersector(scene, level).level()) : -1;
   std::fprintf(
-      stderr, "seconds=%.6f cpu=%.6f load=%.6f shapes=%lld nearest=%lld shadow=%lld simd=%d",
+      stderr, "seconds=%.6f cpu=%.6f load=%.6f shapes=%zu nearest=%lld shadow=%lld simd=%d",
       fastest, fastestCpu, loadSeconds, shapeCount, nearestQueries, shadowQueries, levelUsed);
   if (shapesKind == "hierarchy") {
     const BvhIntersector hierarchy(scene);

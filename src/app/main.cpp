@@ -4,19 +4,18 @@
 // 24-bit BMP. Exit status 0 when the image was written, 1 otherwise, always
 // after exactly one message from the stage that failed.
 
-#include <cstdio>
 #include <new>
 #include <string>
 
 #include "app/CommandLine.h"
+#include "io/Console.h"
 #include "render/RayTracer.h"
 #include "scene/Scene.h"
 
 namespace {
 
 int fail(const std::string &message) {
-  std::printf("%s\n", message.c_str());
-  std::fflush(stdout);
+  sayLine(message);
   return 1;
 }
 

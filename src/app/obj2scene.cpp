@@ -9,10 +9,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "io/Console.h"
+#include "io/WholeFile.h"
 #include "mesh/ObjConverter.h"
 
 namespace {
@@ -33,50 +34,8 @@ const char *const kHelp =
 constexpr double kLargestSize = 1e6;
 
 int say(const std::string &message, int status) {
-  std::fputs((message + "\n").c_str(), stdout);
-  std::fflush(stdout);
+  sayLine(message);
   return status;
-}
-
-struct ReadOutcome {
-  bool opened = false;
-  bool read = false;
-};
-
-ReadOutcome readInput(const std::string &path, std::string &text) {
-  std::FILE *file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return {};
-  }
-  char chunk[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    text.append(chunk, got);
-  }
-  const bool ok = std::ferror(file) == 0;
-  if (file != stdin) {
-    std::fclose(file);
-  }
-  return {true, ok};
-}
-
-// Writes the whole text, or removes what was written to a regular file (a
-// device such as /dev/full is never removed).
-bool writeOutput(const std::string &path, const std::string &text) {
-  std::FILE *file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    return false;
-  }
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    std::error_code ignored;
-    if (std::filesystem::is_regular_file(path, ignored)) {
-      std::filesystem::remove(path, ignored);
-    }
-    return false;
-  }
-  return true;
 }
 
 bool parseSize(const std::string &text, double &size) {
@@ -124,11 +83,12 @@ int main(int argc, char **argv) {
   const std::string &outputPath = files[1];
 
   std::string objText;
-  const ReadOutcome read = readInput(inputPath, objText);
-  if (!read.opened) {
+  const ReadResult read =
+      inputPath == "-" ? readAll(stdin, objText) : readWholeFile(inputPath, objText);
+  if (read == ReadResult::CannotOpen) {
     return say("Error opening input file " + inputPath, 1);
   }
-  if (!read.read) {
+  if (read != ReadResult::Ok) {
     return say("Error reading input file " + inputPath, 1);
   }
 
@@ -143,7 +103,8 @@ int main(int argc, char **argv) {
     std::fwrite(result.sceneText.data(), 1, result.sceneText.size(), stdout);
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
   }
-  if (!writeOutput(outputPath, result.sceneText)) {
+  if (writeWholeFile(outputPath, result.sceneText.data(), result.sceneText.size()) !=
+      WriteResult::Ok) {
     return say("Error writing output file " + outputPath, 1);
   }
   for (const std::string &warning : result.warnings) {

@@ -1,9 +1,9 @@
 #include "image/Image.h"
 
-#include <cstdio>
-#include <filesystem>
 #include <new>
-#include <system_error>
+
+#include "io/Console.h"
+#include "io/WholeFile.h"
 
 namespace {
 
@@ -14,11 +14,6 @@ void putLittleEndian(std::uint8_t *at, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) {
     at[i] = std::uint8_t(value >> (8 * i));
   }
-}
-
-void say(const std::string &message) {
-  std::fputs(message.c_str(), stdout);
-  std::fflush(stdout);
 }
 
 } // namespace
@@ -59,23 +54,15 @@ std::vector<std::uint8_t> Image::encodeBmp() const {
 
 int Image::writeBmp(const std::string &path) const {
   const std::vector<std::uint8_t> file = encodeBmp();
-
-  std::FILE *out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) {
-    say("Could not open file for writing : " + path + "\n");
+  switch (writeWholeFile(path, file.data(), file.size())) {
+  case WriteResult::Ok:
+    return 1;
+  case WriteResult::CannotOpen:
+    sayLine("Could not open file for writing : " + path);
+    return 0;
+  case WriteResult::CannotWrite:
+    sayLine("Could not write file : " + path);
     return 0;
   }
-  const bool written = std::fwrite(file.data(), 1, file.size(), out) == file.size();
-  const bool closed = std::fclose(out) == 0;
-  if (written && closed) {
-    return 1;
-  }
-  // Leave no truncated picture behind, but never remove a device or other
-  // special file that the path may name (such as /dev/full).
-  std::error_code ignored;
-  if (std::filesystem::is_regular_file(path, ignored)) {
-    std::filesystem::remove(path, ignored);
-  }
-  say("Could not write file : " + path + "\n");
   return 0;
 }

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <limits>
 #include <span>
-#include <system_error>
 #include <thread>
 
 #include "render/BvhBounds.h"
@@ -119,14 +119,32 @@ private:
     std::vector<Node> second;
     first.reserve((middle - begin) / 2 + 1);
     second.reserve((end - middle) / 2 + 1);
+    // Running out of memory on either thread must reach the caller as
+    // bad_alloc, with the worker joined: an exception leaving a thread's
+    // function, or a joinable thread being destroyed, terminates the process.
+    std::exception_ptr workerFailure;
     std::thread worker;
     try {
-      worker = std::thread([&] { build(first, begin, middle, 1); });
-    } catch (const std::system_error &) {
-      return false;
+      worker = std::thread([&] {
+        try {
+          build(first, begin, middle, 1);
+        } catch (...) {
+          workerFailure = std::current_exception();
+        }
+      });
+    } catch (...) {
+      return false; // no thread (or no memory for one): build on this thread
     }
-    build(second, middle, end, 1);
+    try {
+      build(second, middle, end, 1);
+    } catch (...) {
+      worker.join();
+      throw;
+    }
     worker.join();
+    if (workerFailure) {
+      std::rethrow_exception(workerFailure);
+    }
     const std::uint32_t root = std::uint32_t(out.size()) - 1;
     appendShifted(out, first);
     out[root].index = std::uint32_t(out.size());

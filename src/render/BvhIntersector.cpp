@@ -2,17 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <typeinfo>
 
 #include "geometry/Intersection.h"
-#include "geometry/Sphere.h"
-#include "geometry/Triangle.h"
 #include "render/BvhBounds.h"
 #include "render/BvhBuild.h"
+#include "render/ShapeKinds.h"
 
 namespace {
 
-constexpr float kShapeEpsilon = 0.01f;
 static_assert(sizeof(BvhIntersector::Node) == 36, "nodes are meant to stay small");
 static_assert(sizeof(BvhIntersector::Prim) == 40, "prims are meant to stay small");
 
@@ -34,7 +31,7 @@ void boxAround(BvhBuildItem &item, const double lo[3], const double hi[3], doubl
 // The triangle's box is that of vertex0, vertex0 + edge1 and vertex0 + edge2
 // (what the intersection arithmetic sees), grown by the ray-independent part
 // of its error bound; the rest is added per ray from `gap`.
-bool triangleCandidate(const Triangle &triangle, std::uint32_t position, Candidate &out) {
+bool candidateFor(const Triangle &triangle, std::uint32_t position, Candidate &out) {
   const Vec3 &v0 = triangle.vertex0;
   const Vec3 &e1 = triangle.edge1;
   const Vec3 &e2 = triangle.edge2;
@@ -77,7 +74,7 @@ bool triangleCandidate(const Triangle &triangle, std::uint32_t position, Candida
 
 // A sphere's reported hits lie within |r| + kSphere (|o| + |q| + |r|) of its
 // centre; the |o| part is added per ray.
-bool sphereCandidate(const Sphere &sphere, std::uint32_t position, Candidate &out) {
+bool candidateFor(const Sphere &sphere, std::uint32_t position, Candidate &out) {
   const Vec3 &q = sphere.center;
   if (!bvh::withinRange(q) || !bvh::withinRange(sphere.radius)) {
     return false;
@@ -205,10 +202,7 @@ bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry)
 } // namespace
 
 BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
-  std::size_t count = 0;
-  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
-    ++count;
-  }
+  const std::size_t count = scene.shapeCount();
   // Filled in list order, then put into leaf order.
   std::vector<Prim> prims;
   std::vector<const Shape *> shapes;
@@ -216,30 +210,25 @@ BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
   prims.reserve(count);
   shapes.reserve(count);
   items.reserve(count);
-  std::uint32_t position = 0;
-  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next, ++position) {
+  // Positions are kept in 31 bits next to the sphere flag; shapes beyond
+  // that, and shapes outside the error analysis, are always tested.
+  const auto place = [&](const auto &shape, std::size_t position) {
     Candidate candidate;
-    bool placed = false;
-    if (shape->epsilon == kShapeEpsilon && position < kSphereBit) {
-      // The shape classes are final, so comparing the exact type is enough.
-      if (typeid(*shape) == typeid(Triangle)) {
-        placed = triangleCandidate(static_cast<const Triangle &>(*shape), position, candidate);
-      } else if (typeid(*shape) == typeid(Sphere)) {
-        placed = sphereCandidate(static_cast<const Sphere &>(*shape), position, candidate);
-      }
+    if (position >= kSphereBit || !candidateFor(shape, std::uint32_t(position), candidate)) {
+      alwaysTested_.push_back({&shape, std::uint32_t(position)});
+      return;
     }
-    if (placed) {
-      prims.push_back(candidate.prim);
-      shapes.push_back(shape);
-      items.push_back(candidate.item);
-      for (int a = 0; a < 3; ++a) {
-        maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(candidate.item.lo[a])),
-                                   std::fabs(double(candidate.item.hi[a]))});
-      }
-    } else {
-      alwaysTested_.push_back({shape, position});
+    prims.push_back(candidate.prim);
+    shapes.push_back(&shape);
+    items.push_back(candidate.item);
+    for (int a = 0; a < 3; ++a) {
+      maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(candidate.item.lo[a])),
+                                 std::fabs(double(candidate.item.hi[a]))});
     }
-  }
+  };
+  forEachShapeByKind(scene, place, place, [&](const Shape &shape, std::size_t position) {
+    alwaysTested_.push_back({&shape, std::uint32_t(position)});
+  });
   if (prims.empty()) {
     return;
   }
@@ -301,37 +290,34 @@ Hit BvhIntersector::nearest(const Ray &ray) const {
   for (const Listed &listed : alwaysTested_) {
     best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
   }
-  if (!nodes_.empty()) {
-    std::uint32_t stack[kStackSize];
-    int top = 0;
-    stack[top++] = 0;
-    const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f,
-                              ray.direction.z < 0.0f};
-    while (top > 0) {
-      const std::uint32_t index = stack[--top];
-      const Node &node = nodes_[index];
-      double entry = 0.0;
-      // Equal entry and best may still hide an earlier list position.
-      if (!enters(node, bounds, entry) || entry > double(best.t)) {
-        continue;
+  std::uint32_t stack[kStackSize];
+  int top = 0;
+  stack[top++] = 0;
+  const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f, ray.direction.z < 0.0f};
+  while (top > 0) {
+    const std::uint32_t index = stack[--top];
+    const Node &node = nodes_[index];
+    double entry = 0.0;
+    // Equal entry and best may still hide an earlier list position.
+    if (!enters(node, bounds, entry) || entry > double(best.t)) {
+      continue;
+    }
+    if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
+      for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+        const Prim &prim = prims_[i];
+        best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
       }
-      if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
-        for (std::uint32_t i = node.index; i < node.index + count; ++i) {
-          const Prim &prim = prims_[i];
-          best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
-        }
-        continue;
-      }
-      // Visit the child on the ray's near side first.
-      const std::uint32_t first = index + 1;
-      const std::uint32_t second = node.index;
-      if (negative[node.meta >> kAxisShift & 3]) {
-        stack[top++] = first;
-        stack[top++] = second;
-      } else {
-        stack[top++] = second;
-        stack[top++] = first;
-      }
+      continue;
+    }
+    // Visit the child on the ray's near side first.
+    const std::uint32_t first = index + 1;
+    const std::uint32_t second = node.index;
+    if (negative[node.meta >> kAxisShift & 3]) {
+      stack[top++] = first;
+      stack[top++] = second;
+    } else {
+      stack[top++] = second;
+      stack[top++] = first;
     }
   }
   return {best.t, best.shape};

@@ -1,12 +1,9 @@
 #include "render/FlatIntersector.h"
 
 #include <limits>
-#include <memory>
-#include <new>
 
 #include "geometry/Intersection.h"
-#include "geometry/Sphere.h"
-#include "geometry/Triangle.h"
+#include "render/ShapeKinds.h"
 
 flat::RayConstants::RayConstants(const Ray &ray, float epsilon_)
     : originX(ray.origin.x), originY(ray.origin.y), originZ(ray.origin.z),
@@ -63,6 +60,37 @@ template <typename Block> void padBlocks(std::vector<Block> &blocks, std::size_t
   }
 }
 
+bool answers(float t, flat::Query query) {
+  return query == flat::Query::AnyHit ? t > 0.0f : t > 0.0f && t < 1.0f;
+}
+
+// The scalar level, one copy at a time, with the same results as the
+// kernels: the slot of the first smallest t >= 0 below bestT, lowering
+// bestT to it, or -1.
+template <typename Copy>
+long nearestOf(const std::vector<Copy> &copies, const Ray &ray, float &bestT) {
+  long bestSlot = -1;
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    const float t = copies[i].intersect(ray);
+    if (t >= 0.0f && t < bestT) {
+      bestT = t;
+      bestSlot = long(i);
+    }
+  }
+  return bestSlot;
+}
+
+// The scalar level: the first slot that answers `query`, or -1.
+template <typename Copy>
+long firstAnswering(const std::vector<Copy> &copies, const Ray &ray, flat::Query query) {
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    if (answers(copies[i].intersect(ray), query)) {
+      return long(i);
+    }
+  }
+  return -1;
+}
+
 // Among candidates from different arrays: the smaller parameter, and at
 // equal parameters the shape earlier in the list.
 bool better(float t, std::size_t position, const Hit &best, std::size_t bestPosition) {
@@ -73,27 +101,29 @@ bool better(float t, std::size_t position, const Hit &best, std::size_t bestPosi
 
 FlatIntersector::FlatIntersector(const Scene &scene, SimdLevel level)
     : level_(level < supportedSimdLevel() ? level : supportedSimdLevel()) {
-  bool epsilonKnown = false;
-  std::size_t position = 0;
-  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next, ++position) {
-    if (!epsilonKnown) {
-      epsilon_ = shape->epsilon;
-      epsilonKnown = true;
-    }
-    const auto *sphere = dynamic_cast<const Sphere *>(shape);
-    const auto *triangle = dynamic_cast<const Triangle *>(shape);
-    if (shape->epsilon != epsilon_ || (sphere == nullptr && triangle == nullptr)) {
-      otherSlots_.push_back({shape, position});
-    } else if (sphere != nullptr) {
-      sphereSlots_.push_back({shape, position});
-      addSphere(sphere->center, sphere->radius);
-    } else {
-      triangleSlots_.push_back({shape, position});
-      addTriangle(triangle->vertex0, triangle->edge1, triangle->edge2);
-    }
-  }
+  forEachShapeByKind(
+      scene,
+      [&](const Sphere &sphere, std::size_t position) {
+        sphereSlots_.push_back({&sphere, position});
+        addSphere(sphere.center, sphere.radius);
+      },
+      [&](const Triangle &triangle, std::size_t position) {
+        triangleSlots_.push_back({&triangle, position});
+        addTriangle(triangle.vertex0, triangle.edge1, triangle.edge2);
+      },
+      [&](const Shape &shape, std::size_t position) {
+        otherSlots_.push_back({&shape, position});
+      });
   padBlocks(sphereBlocks_, sphereSlots_.size());
   padBlocks(triangleBlocks_, triangleSlots_.size());
+}
+
+float FlatIntersector::SphereData::intersect(const Ray &ray) const {
+  return intersectSphere(center, radius, kShapeEpsilon, ray);
+}
+
+float FlatIntersector::TriangleData::intersect(const Ray &ray) const {
+  return intersectTriangle(vertex0, edge1, edge2, kShapeEpsilon, ray);
 }
 
 void FlatIntersector::addSphere(const Vec3 &center, float radius) {
@@ -147,15 +177,9 @@ FlatIntersector::Candidate FlatIntersector::nearestSphere(const Ray &ray,
     return best;
 #endif
   default:
-    break;
+    best.slot = nearestOf(spheres_, ray, best.t);
+    return best;
   }
-  for (std::size_t i = 0; i < spheres_.size(); ++i) {
-    const float t = intersectSphere(spheres_[i].center, spheres_[i].radius, epsilon_, ray);
-    if (t >= 0.0f && t < best.t) {
-      best = {t, long(i)};
-    }
-  }
-  return best;
 }
 
 FlatIntersector::Candidate FlatIntersector::nearestTriangle(const Ray &ray,
@@ -173,20 +197,13 @@ FlatIntersector::Candidate FlatIntersector::nearestTriangle(const Ray &ray,
     return best;
 #endif
   default:
-    break;
+    best.slot = nearestOf(triangles_, ray, best.t);
+    return best;
   }
-  for (std::size_t i = 0; i < triangles_.size(); ++i) {
-    const TriangleData &tri = triangles_[i];
-    const float t = intersectTriangle(tri.vertex0, tri.edge1, tri.edge2, epsilon_, ray);
-    if (t >= 0.0f && t < best.t) {
-      best = {t, long(i)};
-    }
-  }
-  return best;
 }
 
 Hit FlatIntersector::nearest(const Ray &ray) const {
-  const flat::RayConstants constants(ray, epsilon_);
+  const flat::RayConstants constants(ray, kShapeEpsilon);
   Hit best;
   std::size_t bestPosition = 0;
   const Candidate sphere = nearestSphere(ray, constants);
@@ -212,26 +229,6 @@ Hit FlatIntersector::nearest(const Ray &ray) const {
   return best;
 }
 
-namespace {
-
-bool answers(float t, flat::Query query) {
-  return query == flat::Query::AnyHit ? t > 0.0f : t > 0.0f && t < 1.0f;
-}
-
-} // namespace
-
-bool FlatIntersector::blockedBy(bool sphere, long slot, const Ray &ray, flat::Query query) const {
-  if (sphere && std::size_t(slot) < spheres_.size()) {
-    const SphereData &s = spheres_[std::size_t(slot)];
-    return answers(intersectSphere(s.center, s.radius, epsilon_, ray), query);
-  }
-  if (!sphere && std::size_t(slot) < triangles_.size()) {
-    const TriangleData &tri = triangles_[std::size_t(slot)];
-    return answers(intersectTriangle(tri.vertex0, tri.edge1, tri.edge2, epsilon_, ray), query);
-  }
-  return false;
-}
-
 long FlatIntersector::blockingSphere(const Ray &ray, const flat::RayConstants &c,
                                      flat::Query query) const {
   switch (level_) {
@@ -242,12 +239,7 @@ long FlatIntersector::blockingSphere(const Ray &ray, const flat::RayConstants &c
     return flat::sse2::anySphere(sphereBlocks_.data(), sphereBlocks_.size(), c, query);
 #endif
   default:
-    for (std::size_t i = 0; i < spheres_.size(); ++i) {
-      if (blockedBy(true, long(i), ray, query)) {
-        return long(i);
-      }
-    }
-    return -1;
+    return firstAnswering(spheres_, ray, query);
   }
 }
 
@@ -261,17 +253,12 @@ long FlatIntersector::blockingTriangle(const Ray &ray, const flat::RayConstants 
     return flat::sse2::anyTriangle(triangleBlocks_.data(), triangleBlocks_.size(), c, query);
 #endif
   default:
-    for (std::size_t i = 0; i < triangles_.size(); ++i) {
-      if (blockedBy(false, long(i), ray, query)) {
-        return long(i);
-      }
-    }
-    return -1;
+    return firstAnswering(triangles_, ray, query);
   }
 }
 
 bool FlatIntersector::any(const Ray &ray, flat::Query query) const {
-  const flat::RayConstants c(ray, epsilon_);
+  const flat::RayConstants c(ray, kShapeEpsilon);
   if (blockingSphere(ray, c, query) >= 0 || blockingTriangle(ray, c, query) >= 0) {
     return true;
   }
@@ -289,14 +276,4 @@ bool FlatIntersector::anyHit(const Ray &ray) const {
 
 bool FlatIntersector::anyHitBeforeOne(const Ray &ray) const {
   return any(ray, flat::Query::AnyHitBeforeOne);
-}
-
-std::unique_ptr<Intersector> makeFlatIntersector(const Scene &scene) {
-  try {
-    return std::make_unique<FlatIntersector>(scene);
-  } catch (const std::bad_alloc &) {
-    // The copies did not fit in memory: the shape list itself answers the
-    // same, only slower.
-    return std::make_unique<ListIntersector>(scene);
-  }
 }

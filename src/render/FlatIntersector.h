@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <vector>
 
 #include "render/FlatKernels.h"
@@ -42,11 +41,13 @@ private:
   struct SphereData {
     Vec3 center;
     float radius;
+    float intersect(const Ray &ray) const;
   };
   struct TriangleData {
     Vec3 vertex0;
     Vec3 edge1;
     Vec3 edge2;
+    float intersect(const Ray &ray) const;
   };
   // A nearest hit of one array, before the arrays are compared.
   struct Candidate {
@@ -60,16 +61,12 @@ private:
   Candidate nearestSphere(const Ray &ray, const flat::RayConstants &constants) const;
   Candidate nearestTriangle(const Ray &ray, const flat::RayConstants &constants) const;
   bool any(const Ray &ray, flat::Query query) const;
-  // Whether the sphere or triangle in `slot` answers `query`; false for a
-  // slot out of range.
-  bool blockedBy(bool sphere, long slot, const Ray &ray, flat::Query query) const;
   // A slot that answers `query`, or -1.
   long blockingSphere(const Ray &ray, const flat::RayConstants &constants, flat::Query query) const;
   long blockingTriangle(const Ray &ray, const flat::RayConstants &constants,
                         flat::Query query) const;
 
   SimdLevel level_;
-  float epsilon_ = 0.01f; // shared by every shape in the arrays
 
   // The plain copies serve the scalar level, the blocks the SIMD levels;
   // only one of them is filled.
@@ -82,7 +79,3 @@ private:
   // Shapes of any other kind or epsilon, asked through Shape::intersect.
   std::vector<Slot> otherSlots_;
 };
-
-// A FlatIntersector at the highest supported level, or the shape list itself
-// when there is not enough memory for the copies.
-std::unique_ptr<Intersector> makeFlatIntersector(const Scene &scene);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <thread>
 
 #include "render/BvhIntersector.h"
@@ -110,27 +111,26 @@ namespace {
 // walk over every shape.
 constexpr std::size_t kHierarchyFromShapes = 32;
 
-std::size_t countShapes(const Scene &scene) {
-  std::size_t count = 0;
-  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
-    ++count;
-  }
-  return count;
-}
-
 } // namespace
 
 std::unique_ptr<Intersector> makeIntersector(const Scene &scene, RenderOptions::Shapes kind) {
-  switch (kind) {
-  case RenderOptions::Shapes::Hierarchy:
-    return std::make_unique<BvhIntersector>(scene);
-  case RenderOptions::Shapes::Flat:
-    return makeFlatIntersector(scene);
-  case RenderOptions::Shapes::Best:
-    return countShapes(scene) >= kHierarchyFromShapes ? std::make_unique<BvhIntersector>(scene)
-                                                      : makeFlatIntersector(scene);
-  case RenderOptions::Shapes::Reference:
-    break;
+  if (kind == RenderOptions::Shapes::Best) {
+    kind = scene.shapeCount() >= kHierarchyFromShapes ? RenderOptions::Shapes::Hierarchy
+                                                      : RenderOptions::Shapes::Flat;
+  }
+  // Both faster structures copy the shapes' geometry. When the copies do not
+  // fit in memory the shape list itself answers the same, only slower.
+  try {
+    switch (kind) {
+    case RenderOptions::Shapes::Hierarchy:
+      return std::make_unique<BvhIntersector>(scene);
+    case RenderOptions::Shapes::Flat:
+      return std::make_unique<FlatIntersector>(scene);
+    case RenderOptions::Shapes::Reference:
+    case RenderOptions::Shapes::Best:
+      break;
+    }
+  } catch (const std::bad_alloc &) {
   }
   return std::make_unique<ListIntersector>(scene);
 }

@@ -2,7 +2,6 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -103,8 +102,11 @@ void runRows(int height, int threads, const Vec3 &start, const Vec3 &stepY,
           renderRow(row, rowStart);
         }
       });
-    } catch (const std::system_error &) {
-      break; // the system gave fewer threads: render with those
+    } catch (...) {
+      // No thread, or no memory for one (system_error or bad_alloc): render
+      // with the workers already running. Letting the exception out would
+      // destroy joinable threads, which terminates the process.
+      break;
     }
   }
   if (workers.empty()) {

@@ -48,3 +48,11 @@ void Scene::addSphere(const Material &material, const Vec3 &center, float radius
 void Scene::addTriangle(const Material &material, const Vec3 &v0, const Vec3 &v1, const Vec3 &v2) {
   shapes = new Triangle(shapes, material, v0.x, v0.y, v0.z, v1.x, v1.y, v1.z, v2.x, v2.y, v2.z);
 }
+
+std::size_t Scene::shapeCount() const {
+  std::size_t count = 0;
+  for (const Shape *shape = shapes; shape != nullptr; shape = shape->next) {
+    ++count;
+  }
+  return count;
+}

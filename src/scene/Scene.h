@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "geometry/Shape.h"
@@ -32,6 +33,9 @@ public:
   void addDirectionLight(const Vec3 &color, const Vec3 &direction);
   void addSphere(const Material &material, const Vec3 &center, float radius);
   void addTriangle(const Material &material, const Vec3 &v0, const Vec3 &v1, const Vec3 &v2);
+
+  // The length of the shape list.
+  std::size_t shapeCount() const;
 
   Vec3 eye{0.0f, 0.0f, 0.0f};
   Vec3 forward{0.0f, 0.0f, -1.0f};

@@ -3,13 +3,13 @@
 // may separate them. Blank lines and lines starting with '#' are skipped.
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <new>
 #include <string>
 #include <string_view>
 
+#include "io/Console.h"
+#include "io/WholeFile.h"
 #include "scene/Scene.h"
 #include "scene/SceneStream.h"
 
@@ -39,46 +39,9 @@ constexpr Command kCommands[] = {
 
 constexpr int kMostNumbers = 10;
 
-void say(const std::string &message) {
-  std::fputs(message.c_str(), stdout);
-  std::fflush(stdout);
-}
-
 // Largest scene file read. Line numbers stay within 32 bits, and a device
 // that never ends (/dev/zero) cannot take all memory.
 constexpr std::uintmax_t kMaxInputBytes = std::numeric_limits<std::int32_t>::max();
-
-// Reads the whole file into `text`.
-enum class ReadResult { Ok, CannotOpen, CannotRead, TooLarge };
-ReadResult readFile(const std::string &path, std::string &text) {
-  std::FILE *file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return ReadResult::CannotOpen;
-  }
-  // A regular file's size is known up front: refuse it before reading, and
-  // read it without regrowing the buffer.
-  std::error_code noSize;
-  const std::uintmax_t size = std::filesystem::file_size(path, noSize);
-  if (!noSize) {
-    if (size > kMaxInputBytes) {
-      std::fclose(file);
-      return ReadResult::TooLarge;
-    }
-    text.reserve(std::size_t(size));
-  }
-  char chunk[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    if (text.size() + got > kMaxInputBytes) {
-      std::fclose(file);
-      return ReadResult::TooLarge;
-    }
-    text.append(chunk, got);
-  }
-  const bool readError = std::ferror(file) != 0;
-  std::fclose(file);
-  return readError ? ReadResult::CannotRead : ReadResult::Ok;
-}
 
 Vec3 vec(const float *v) {
   return {v[0], v[1], v[2]};
@@ -91,23 +54,23 @@ int Scene::load(const std::string &path) {
   // a huge scene then ends with a message instead of an abort.
   try {
     std::string text;
-    switch (readFile(path, text)) {
+    switch (readWholeFile(path, text, kMaxInputBytes)) {
     case ReadResult::CannotOpen:
-      say("Error opening input file " + path + "\n");
+      sayLine("Error opening input file " + path);
       return 0;
     case ReadResult::CannotRead:
-      say("Error reading input file " + path + "\n");
+      sayLine("Error reading input file " + path);
       return 0;
     case ReadResult::TooLarge:
-      say("Input file too large: " + path + " is more than " + std::to_string(kMaxInputBytes) +
-          " bytes\n");
+      sayLine("Input file too large: " + path + " is more than " + std::to_string(kMaxInputBytes) +
+              " bytes");
       return 0;
     case ReadResult::Ok:
       break;
     }
     return loadText(std::move(text));
   } catch (const std::bad_alloc &) {
-    say("Not enough memory to load input file " + path + "\n");
+    sayLine("Not enough memory to load input file " + path);
     return 0;
   }
 }
@@ -132,14 +95,14 @@ int Scene::loadText(std::string text) {
     }
     const bool skipped = line.empty() || line[0] == '#';
     if (command == nullptr && !skipped) {
-      say("Line " + std::to_string(lineNumber) + ": Unexpected command " + line + "\n");
+      sayLine("Line " + std::to_string(lineNumber) + ": Unexpected command " + line);
       return 0;
     }
     if (in.failed() && !in.atEnd()) {
       // An overlong line that is not reported as an unexpected command: the
       // rest of it cannot be read, so stop rather than guess.
-      say("Line " + std::to_string(lineNumber) + ": Line longer than " +
-          std::to_string(SceneStream::kMaxLineLength) + " characters\n");
+      sayLine("Line " + std::to_string(lineNumber) + ": Line longer than " +
+              std::to_string(SceneStream::kMaxLineLength) + " characters");
       return 0;
     }
     if (command == nullptr) {
@@ -151,8 +114,8 @@ int Scene::loadText(std::string text) {
     for (int i = 0; i < command->numbers; ++i) {
       double value = 0.0;
       if (in.readNumber(value) == SceneStream::NumberResult::Malformed) {
-        say("Line " + std::to_string(lineNumber) + ": Bad number in " +
-            std::string(command->keyword) + "\n");
+        sayLine("Line " + std::to_string(lineNumber) + ": Bad number in " +
+                std::string(command->keyword));
         return 0;
       }
       n[i] = float(value);
