@@ -18,17 +18,13 @@
 #include "render/BvhIntersector.h"
 #include "render/FlatIntersector.h"
 
-#ifndef DIFFERENTIAL_SCALE
-#define DIFFERENTIAL_SCALE 1
-#endif
-
 namespace {
 
 // Seven families of 150,000 rays each: the hierarchy answers over a million
 // rays (each asked all three queries) in an optimised build. The flat levels
-// walk every shape, so they answer every fourth ray.
-constexpr int kRaysPerFamily = 150000 / DIFFERENTIAL_SCALE;
-constexpr int kFlatEvery = 4;
+// walk every shape, so they answer every eighth ray.
+constexpr int kRaysPerFamily = 150000 / WORK_DIVISOR;
+constexpr int kFlatEvery = 8;
 
 struct Candidate {
   const char *name;
