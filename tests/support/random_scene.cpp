@@ -103,6 +103,10 @@ void RandomScene::scatter(Scene &scene, const Vec3 &centre, float spread, float 
   }
   if (odd) {
     addMesh(scene, inCube(centre, spread), maxSize, 3);
+    const std::vector<const Shape *> mesh = shapeList(scene);
+    for (std::size_t i = 0; i < 6; ++i) { // ties on shared edges between copies
+      repeat(scene, *mesh[i], Material(), true);
+    }
     addOddShapes(scene, centre);
   }
 }

@@ -44,8 +44,8 @@ public:
   // `count` spheres and triangles in the cube of half-size `spread` around
   // `centre`, sized log-uniformly in [minSize, maxSize], some sharing an edge,
   // some degenerate, some repeated. With `odd`, also negative radii, repeats
-  // in the other winding or with the opposite radius, a mesh and non-finite
-  // shapes.
+  // in the other winding or with the opposite radius, a mesh with repeated
+  // triangles and non-finite shapes.
   void scatter(Scene &scene, const Vec3 &centre, float spread, float minSize, float maxSize,
                int count, bool odd);
   // An n x n grid of triangle pairs sharing edges.
