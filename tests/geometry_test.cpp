@@ -11,7 +11,7 @@ void expectVec(const Vec3 &v, float x, float y, float z) {
   EXPECT_FLOAT_EQ(v.z, z);
 }
 
-TEST(Vec3Operations, NormalizeLengthCrossClampAndFilter) {
+TEST(Vec3Operations, NormalizeLengthCrossMultiplyAndClampLeavingNaN) {
   Vec3 zero;
   normalize(zero);
   expectVec(zero, 0, 0, 0);
@@ -20,89 +20,65 @@ TEST(Vec3Operations, NormalizeLengthCrossClampAndFilter) {
   normalize(v);
   expectVec(v, 0.6f, 0.8f, 0);
   expectVec(cross({0, 0, -1}, {0, 1, 0}), 1, 0, 0);
-  Vec3 c(1.5f, -0.2f, 0.5f);
-  clamp01(c);
-  expectVec(c, 1, 0, 0.5f);
   expectVec(mul({0.5f, 1, 0}, {2, 0.5f, 1}), 1, 0.5f, 0);
-}
-
-TEST(Vec3Operations, ClampLeavesNaNInPlace) {
-  Vec3 c(std::nanf(""), 2, -1);
+  Vec3 c(1.5f, -0.2f, std::nanf(""));
   clamp01(c);
-  EXPECT_TRUE(std::isnan(c.x));
-  expectVec({c.y, c.z, 0}, 1, 0, 0);
+  expectVec({c.x, c.y, 0}, 1, 0, 0);
+  EXPECT_TRUE(std::isnan(c.z));
 }
 
-TEST(Vec3Operations, DotSumsZThenYThenXInDouble) {
+TEST(Vec3Operations, DotSumsZThenYThenXInDoubleAndNormalizeRoundsOnce) {
   // z + y first: (1 + 1e16) loses the 1, so adding x = -1e16 gives 0.
   // Summed from x, the same products would give 1.
   EXPECT_EQ(dot({-1e8f, 1e8f, 1}, {1e8f, 1e8f, 1}), 0.0);
-}
-
-TEST(Vec3Operations, NormalizeRoundsEachComponentOnceAfterMultiplying) {
   Vec3 v(1, 1, 1);
   normalize(v);
-  const double k = 1.0 / std::sqrt(3.0);
-  EXPECT_EQ(v.x, float(1.0 * k));
+  EXPECT_EQ(v.x, float(1.0 * (1.0 / std::sqrt(3.0))));
 }
 
 const Sphere kSphere(nullptr, Material(), 0, 0, -5, 1);
 
-TEST(SphereIntersect, ParametersScaleWithDirectionLength) {
+TEST(SphereIntersect, ParametersScaleWithDirectionAndFromInsideTheFarSideIsHit) {
   EXPECT_EQ(kSphere.intersect(Ray({0, 0, 0}, {0, 0, -1})), 4.0f);
   EXPECT_EQ(kSphere.intersect(Ray({0, 0, 0}, {0, 0, -2})), 2.0f);
-}
-
-TEST(SphereIntersect, RayFromInsideHitsFarSide) {
   EXPECT_EQ(kSphere.intersect(Ray({0, 0, -5}, {0, 0, -1})), 1.0f);
   EXPECT_EQ(kSphere.intersect(Ray({0, 0, -4.0078125f}, {0, 0, -1})), 1.9921875f);
 }
 
-TEST(SphereIntersect, MissesAreMinusOne) {
+TEST(SphereIntersect, MissesAreMinusOneAndNormalsPointAwayFromTheCentre) {
   EXPECT_EQ(kSphere.intersect(Ray({0, 0, -4}, {0, 0, 1})), -1.0f); // leaving the surface
   EXPECT_EQ(kSphere.intersect(Ray({0, 0, 0}, {0, 1, 0})), -1.0f);  // D < 0
   EXPECT_EQ(kSphere.intersect(Ray({0, 0, 0}, {0, 0, 0})), -1.0f);  // zero direction
-}
-
-TEST(SphereIntersect, NormalPointsAwayFromCentre) {
   expectVec(kSphere.normalAt({0, 0, -4}), 0, 0, 1);
   expectVec(kSphere.normalAt({0, -7, -5}), 0, -1, 0);
 }
 
-TEST(TriangleIntersect, BothFacesAreHitButNormalFollowsWinding) {
+TEST(TriangleIntersect, BothFacesAndEdgesAreHitButTheNormalFollowsTheWinding) {
   const Triangle ccw(nullptr, Material(), -1, -1, -5, 1, -1, -5, 0, 1, -5);
   const Triangle cw(nullptr, Material(), -1, -1, -5, 0, 1, -5, 1, -1, -5);
-  const Ray ray({0, 0, 0}, {0, 0, -1});
-  EXPECT_EQ(ccw.intersect(ray), 5.0f);
-  EXPECT_EQ(cw.intersect(ray), 5.0f);
+  EXPECT_EQ(ccw.intersect(Ray({0, 0, 0}, {0, 0, -1})), 5.0f);
+  EXPECT_EQ(cw.intersect(Ray({0, 0, 0}, {0, 0, -1})), 5.0f);
   expectVec(ccw.normalAt({}), 0, 0, 1);
   expectVec(cw.normalAt({}), 0, 0, -1);
-}
-
-TEST(TriangleIntersect, EdgesCountAsHits) {
   const Triangle t(nullptr, Material(), 0, 0, -5, 2, 0, -5, 0, 2, -5);
   EXPECT_EQ(t.intersect(Ray({0, 0, 0}, {0, 0, -1})), 5.0f);     // vertex: u = v = 0
   EXPECT_EQ(t.intersect(Ray({1, 1, 0}, {0, 0, -1})), 5.0f);     // u + v = 1
   EXPECT_EQ(t.intersect(Ray({1.5f, 1, 0}, {0, 0, -1})), -1.0f); // just outside
 }
 
-TEST(TriangleIntersect, ParallelDegenerateAndTooCloseMiss) {
+TEST(TriangleIntersect, ParallelTooCloseDegenerateAndSmallDeterminantMiss) {
   const Triangle t(nullptr, Material(), -1, -1, -5, 1, -1, -5, 0, 1, -5);
   EXPECT_EQ(t.intersect(Ray({0, 0, 0}, {1, 0, 0})), -1.0f);
   EXPECT_EQ(t.intersect(Ray({0, 0, -4.995f}, {0, 0, -1})), -1.0f);
   const Triangle flat(nullptr, Material(), 0, 0, -5, 1, 0, -5, 2, 0, -5);
   EXPECT_EQ(flat.intersect(Ray({0.5f, 0, 0}, {0, 0, -1})), -1.0f);
   expectVec(flat.normalAt({}), 0, 0, 0);
-}
-
-TEST(TriangleIntersect, DeterminantBelowEpsilonMissesEvenWhenGeometricallyHit) {
   // |edge1 x edge2| = 0.0081 < 0.01 for a unit direction: a tiny triangle is
   // invisible, while the same triangle scaled up is hit.
   const Triangle tiny(nullptr, Material(), 0, 0, -5, 0.09f, 0, -5, 0, 0.09f, -5);
   const Triangle larger(nullptr, Material(), 0, 0, -5, 0.2f, 0, -5, 0, 0.2f, -5);
-  const Ray ray({0.01f, 0.01f, 0}, {0, 0, -1});
-  EXPECT_EQ(tiny.intersect(ray), -1.0f);
-  EXPECT_EQ(larger.intersect(ray), 5.0f);
+  EXPECT_EQ(tiny.intersect(Ray({0.01f, 0.01f, 0}, {0, 0, -1})), -1.0f);
+  EXPECT_EQ(larger.intersect(Ray({0.01f, 0.01f, 0}, {0, 0, -1})), 5.0f);
 }
 
 } // namespace

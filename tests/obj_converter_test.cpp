@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <fstream>
 
+#include "captured_stdout.h"
 #include "geometry/Triangle.h"
 #include "mesh/ObjConverter.h"
 #include "mesh/ObjParser.h"
+#include "random_scene.h"
 #include "scene/Scene.h"
 
 namespace {
@@ -15,27 +15,24 @@ using Corners = std::array<std::size_t, 3>;
 
 const std::string kThreeVertices = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
 
-TEST(ObjParse, PolygonsAreFannedAroundTheirFirstCornerKeepingTheWinding) {
-  const ObjParseResult r = parseObj("v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0.5 2 0\nv 0 1 0\nf 1 2 3 4 5\n");
-  ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.mesh.triangles, (std::vector<Corners>{{0, 1, 2}, {0, 2, 3}, {0, 3, 4}}));
-  EXPECT_EQ(r.mesh.vertices.size(), 5u);
-  EXPECT_EQ(r.mesh.vertices[3].x, 0.5);
-  EXPECT_EQ(r.mesh.vertices[3].y, 2.0);
-}
-
-TEST(ObjParse, NegativeIndicesCountBackFromTheLatestVertex) {
-  const ObjParseResult r = parseObj(kThreeVertices + "f -3 -2 -1\nv 5 5 5\nf -1 -2 -3\n");
-  ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.mesh.triangles, (std::vector<Corners>{{0, 1, 2}, {3, 2, 1}}));
-}
-
-TEST(ObjParse, TextureAndNormalIndicesAreAcceptedAndIgnored) {
-  const ObjParseResult r =
-      parseObj(kThreeVertices + "vt 0 0\nvn 0 0 1\nf 1/1 2/1 3/1\nf 1//1 2//1 3//1\n"
-                                "f 1/1/1 2/1/1 3/-1/-1\n");
-  ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.mesh.triangles, (std::vector<Corners>{{0, 1, 2}, {0, 1, 2}, {0, 1, 2}}));
+TEST(ObjParse, FacesAreFannedFromTheirFirstCornerWithIndicesCountedEitherWay) {
+  const std::pair<std::string, std::vector<Corners>> cases[] = {
+      {"v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0.5 2 0\nv 0 1 0\nf 1 2 3 4 5\n",
+       {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}}},
+      // negative indices count back from the latest vertex
+      {kThreeVertices + "f -3 -2 -1\nv 5 5 5\nf -1 -2 -3\n", {{0, 1, 2}, {3, 2, 1}}},
+      // texture and normal indices are accepted and ignored
+      {kThreeVertices +
+           "vt 0 0\nvn 0 0 1\nf 1/1 2/1 3/1\nf 1//1 2//1 3//1\nf 1/1/1 2/1/1 3/-1/-1\n",
+       {{0, 1, 2}, {0, 1, 2}, {0, 1, 2}}},
+      // faces may use vertices defined later
+      {"f 1 2 3\n" + kThreeVertices, {{0, 1, 2}}},
+  };
+  for (const auto &[text, triangles] : cases) {
+    const ObjParseResult r = parseObj(text);
+    EXPECT_EQ(r.error, "") << text;
+    EXPECT_EQ(r.mesh.triangles, triangles) << text;
+  }
 }
 
 TEST(ObjParse, CommentsBlankLinesCrLfTabsAndOtherRecordsAreSkipped) {
@@ -50,12 +47,6 @@ TEST(ObjParse, CommentsBlankLinesCrLfTabsAndOtherRecordsAreSkipped) {
   EXPECT_EQ(r.mesh.vertices[2].x, 7.0);
   EXPECT_EQ(r.mesh.vertices[2].y, -80.0);
   EXPECT_EQ(r.mesh.vertices[2].z, 0.95);
-  EXPECT_EQ(r.mesh.triangles, (std::vector<Corners>{{0, 1, 2}}));
-}
-
-TEST(ObjParse, FacesMayUseVerticesDefinedLater) {
-  const ObjParseResult r = parseObj("f 1 2 3\n" + kThreeVertices);
-  ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.mesh.triangles, (std::vector<Corners>{{0, 1, 2}}));
 }
 
@@ -130,14 +121,6 @@ TEST(ObjConvert, MeshIsCentredAndItsLargestExtentScaledToTheSize) {
   EXPECT_NE(r.sceneText.find("material\n0.8 0.75 0.7\n30\n0.1\ntriangle\n"), std::string::npos);
 }
 
-TEST(ObjConvert, KeepSizeWritesTheCoordinatesAsGiven) {
-  ConvertOptions options;
-  options.size = 0.0;
-  const ConvertResult r = convertObj("v 0.1 -2 3e2\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", options);
-  ASSERT_EQ(r.error, "");
-  EXPECT_EQ(triangleLines(r.sceneText), (std::vector<std::string>{"0.1 -2 300", "1 0 0", "0 1 0"}));
-}
-
 TEST(ObjConvert, SmallAndDegenerateTrianglesAreCountedWithASizeThatWouldShowThem) {
   ConvertOptions options;
   options.size = 0.1;
@@ -158,8 +141,6 @@ TEST(ObjConvert, MeshesWithoutSizeCannotBeScaled) {
   const ConvertResult r = convertObj("v 1 1 1\nf 1 1 1\n", ConvertOptions{});
   EXPECT_EQ(r.error, "The faces have no size to scale: all their vertices are at one point");
   EXPECT_EQ(r.sceneText, "");
-  EXPECT_EQ(convertObj("v 1 2\n", ConvertOptions{}).error,
-            "Line 1: vertex needs three coordinates");
 }
 
 TEST(ObjConvert, FramedOutputLoadsIntoAScene) {
@@ -169,20 +150,12 @@ TEST(ObjConvert, FramedOutputLoadsIntoAScene) {
   options.sourceName = "two\nlines.obj";
   const ConvertResult r = convertObj(kSquare, options);
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.sceneText.rfind("# Converted by obj2scene from two?lines.obj: 5 vertices, 2 "
-                              "triangles.\n",
-                              0),
-            0u);
+  EXPECT_EQ(r.sceneText.rfind("# Converted by obj2scene from two?lines.obj: 5 vertices", 0), 0u);
 
-  const std::string path = testing::TempDir() + "obj_converter_test.txt";
-  std::ofstream(path, std::ios::binary) << r.sceneText;
   Scene scene;
-  testing::internal::CaptureStdout();
-  const int status = scene.load(path);
-  std::fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  int status = 0;
+  EXPECT_EQ(capturedStdout([&] { status = scene.loadText(r.sceneText); }), "");
   ASSERT_EQ(status, 1);
-  std::remove(path.c_str());
 
   // Looking at the middle of the mesh, from the front.
   EXPECT_GT(scene.eye.z, 10.0f);
@@ -190,23 +163,13 @@ TEST(ObjConvert, FramedOutputLoadsIntoAScene) {
       scene.forward.x * scene.eye.x + scene.forward.y * scene.eye.y + scene.forward.z * scene.eye.z,
       -std::sqrt(scene.eye.x * scene.eye.x + scene.eye.y * scene.eye.y + scene.eye.z * scene.eye.z),
       1e-4);
-  EXPECT_EQ(scene.ambient.x, 0.1f);
-  int lights = 0;
-  for (const DirectionLight *l = scene.directionLights; l != nullptr; l = l->next) {
-    ++lights;
-  }
-  EXPECT_EQ(lights, 2);
-  // Shapes come out newest first: the mesh's two triangles, then the floor's.
-  std::vector<const Triangle *> triangles;
-  for (const Shape *s = scene.shapes; s != nullptr; s = s->next) {
-    triangles.push_back(dynamic_cast<const Triangle *>(s));
-  }
-  ASSERT_EQ(triangles.size(), 4u);
-  EXPECT_EQ(triangles[0]->material.color.x, 0.8f);
-  EXPECT_EQ(triangles[0]->normal.z, 1.0f);
-  EXPECT_EQ(triangles[3]->material.color.x, 0.55f);
-  EXPECT_EQ(triangles[3]->normal.y, 1.0f);
-  EXPECT_LT(triangles[3]->vertex0.y, -2.5f);
+  // Shapes come out newest first: the mesh's two triangles, then the floor's,
+  // below the mesh and facing up.
+  const std::vector<const Shape *> shapes = shapeList(scene);
+  ASSERT_EQ(shapes.size(), 4u);
+  const auto &floor = dynamic_cast<const Triangle &>(*shapes[3]);
+  EXPECT_EQ(floor.normal.y, 1.0f);
+  EXPECT_LT(floor.vertex0.y, -2.5f);
 }
 
 } // namespace

@@ -70,3 +70,14 @@ std::string readFile(const std::filesystem::path &path) {
   bytes << in.rdbuf();
   return bytes.str();
 }
+
+testing::AssertionResult refusedWith(const ProgramResult &result, const std::string &message,
+                                     const std::filesystem::path &output) {
+  if (result.out != message || result.status != 1 || std::filesystem::exists(output)) {
+    return testing::AssertionFailure()
+           << "printed \"" << result.out << "\", exited with " << result.status
+           << (std::filesystem::exists(output) ? " and wrote " : " and did not write ") << output
+           << "; expected \"" << message << "\", status 1 and no file";
+  }
+  return testing::AssertionSuccess();
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,3 +36,8 @@ private:
 };
 
 std::string readFile(const std::filesystem::path &path);
+
+// Success when the run printed exactly `message`, exited with status 1 and
+// left no file at `output`.
+testing::AssertionResult refusedWith(const ProgramResult &result, const std::string &message,
+                                     const std::filesystem::path &output);

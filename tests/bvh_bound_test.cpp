@@ -1,0 +1,249 @@
+// The error analysis in docs/exact-acceleration.md, checked against the
+// intersection routines and the hierarchy's nodes: every reported hit point
+// lies within the derived distance of the exact shape, the constants the boxes
+// are inflated with are no smaller than the derived ones, and every node's
+// conditioning bound covers the triangles below it.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "geometry/Intersection.h"
+#include "random_scene.h"
+#include "render/BvhBounds.h"
+#include "render/BvhIntersector.h"
+
+namespace {
+
+using Real = long double;
+constexpr Real kUnit = 0x1p-24L; // float unit roundoff
+
+// The derived bounds, without the safety factors the code adds:
+//   triangle: distance <= 12.1 u |o - v0| C + 1.01 u max(|e1|, |e2|),  C = |d||e1||e2| / |det|
+//   sphere:   distance from the centre <= |r| + 4.6 sqrt(u) (|o| + |q| + |r|)
+constexpr Real kTriangleResidual = 12.1L * kUnit;
+constexpr Real kTriangleEdge = 1.01L * kUnit;
+const Real kSphere = 4.6L * std::sqrt(kUnit);
+
+TEST(BvhErrorBound, BoxInflationConstantsAreNoSmallerThanTheDerivedOnes) {
+  EXPECT_GE(bvh::kTriangleResidual, kTriangleResidual);
+  EXPECT_GE(bvh::kTriangleEdge, kTriangleEdge);
+  EXPECT_GE(bvh::kSphere, kSphere);
+  EXPECT_GE(bvh::kDeterminantInverse, 1.0 / double(0.01f)); // |det| >= 0.01f
+  EXPECT_GE(bvh::kDeterminantRounding, 1.1 * double(kUnit));
+  EXPECT_GT(bvh::kAbsolute, 0.0);
+}
+
+// A point in extended precision.
+struct P {
+  Real x, y, z;
+  P(Real x_, Real y_, Real z_) : x(x_), y(y_), z(z_) {}
+  P(const Vec3 &v) : x(v.x), y(v.y), z(v.z) {}
+  P operator+(P b) const { return {x + b.x, y + b.y, z + b.z}; }
+  P operator-(P b) const { return {x - b.x, y - b.y, z - b.z}; }
+  P operator*(Real s) const { return {x * s, y * s, z * s}; }
+};
+Real dotL(P a, P b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Real lengthL(P a) {
+  return std::sqrt(dotL(a, a));
+}
+
+// The reported hit point o + t d in extended precision (t d is exact there).
+P reported(const Ray &ray, float t) {
+  return P(ray.origin) + P(ray.direction) * Real(t);
+}
+
+// Distance from p to the triangle a, a + e1, a + e2 (closest-point regions).
+Real distanceToTriangle(P p, P a, P e1, P e2) {
+  const P b = a + e1;
+  const P c = a + e2;
+  const Real d1 = dotL(e1, p - a), d2 = dotL(e2, p - a);
+  if (d1 <= 0 && d2 <= 0) {
+    return lengthL(p - a);
+  }
+  const Real d3 = dotL(e1, p - b), d4 = dotL(e2, p - b);
+  if (d3 >= 0 && d4 <= d3) {
+    return lengthL(p - b);
+  }
+  const Real vc = d1 * d4 - d3 * d2;
+  if (vc <= 0 && d1 >= 0 && d3 <= 0) {
+    return lengthL(p - (a + e1 * (d1 / (d1 - d3))));
+  }
+  const Real d5 = dotL(e1, p - c), d6 = dotL(e2, p - c);
+  if (d6 >= 0 && d5 <= d6) {
+    return lengthL(p - c);
+  }
+  const Real vb = d5 * d2 - d1 * d6;
+  if (vb <= 0 && d2 >= 0 && d6 <= 0) {
+    return lengthL(p - (a + e2 * (d2 / (d2 - d6))));
+  }
+  const Real va = d3 * d6 - d5 * d4;
+  if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0) {
+    return lengthL(p - (b + (c - b) * ((d4 - d3) / ((d4 - d3) + (d5 - d6)))));
+  }
+  const Real denom = 1 / (va + vb + vc);
+  return lengthL(p - (a + e1 * (vb * denom) + e2 * (vc * denom)));
+}
+
+Vec3 randomVector(RandomScene &random, float low, float high) {
+  Vec3 v = random.direction();
+  normalize(v);
+  return scale(v, random.logUniform(low, high));
+}
+
+TEST(BvhErrorBound, ReportedTriangleHitsLieWithinTheDerivedDistance) {
+  RandomScene random(11);
+  Real worst = 0;
+  int hits = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const Vec3 v0 = randomVector(random, 1e-2f, 1e4f);
+    const Vec3 e1 = randomVector(random, 1e-2f, 1e3f);
+    const Vec3 e2 = randomVector(random, 1e-2f, 1e3f);
+    // Aim at a point of the triangle, edges included, from a grazing or a
+    // steep angle, with a direction of any length.
+    float a = random.unit();
+    float b = random.unit();
+    if (a + b > 1.0f) {
+      a = 1.0f - a;
+      b = 1.0f - b;
+    }
+    const Vec3 target = add(v0, add(scale(e1, a), scale(e2, b)));
+    Vec3 normal = cross(e1, e2);
+    normalize(normal);
+    Vec3 along = add(scale(e1, random.unit() - 0.5f), scale(e2, random.unit() - 0.5f));
+    normalize(along);
+    Vec3 direction = add(along, scale(normal, random.logUniform(1e-7f, 1.0f)));
+    normalize(direction);
+    direction = scale(direction, random.logUniform(1e-2f, 1e3f));
+    const Ray ray(sub(target, scale(direction, random.logUniform(1e-2f, 1e2f))), direction);
+
+    const float t = intersectTriangle(v0, e1, e2, 0.01f, ray);
+    if (t < 0.0f) {
+      continue;
+    }
+    ++hits;
+    const Real conditioning = lengthL(direction) * lengthL(e1) * lengthL(e2) /
+                              std::fabs(Real(dot(cross(direction, e2), e1)));
+    const Real bound = kTriangleResidual * lengthL(P(ray.origin) - v0) * conditioning +
+                       kTriangleEdge * std::max(lengthL(e1), lengthL(e2));
+    const Real distance = distanceToTriangle(reported(ray, t), v0, e1, e2);
+    ASSERT_LE(distance, bound) << "sample " << i;
+    worst = std::max(worst, distance / bound);
+  }
+  EXPECT_GT(hits, 50000);
+  std::printf("largest distance / derived bound: %.3Lg over %d hits\n", worst, hits);
+}
+
+TEST(BvhErrorBound, ReportedSphereHitsLieWithinTheDerivedDistance) {
+  RandomScene random(12);
+  Real worst = 0;
+  int hits = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const Vec3 centre = randomVector(random, 1e-2f, 1e4f);
+    const float radius = random.logUniform(1e-3f, 1e3f) * (random.chance(0.5f) ? -1.0f : 1.0f);
+    // Rays passing the centre at about the radius: grazing, entering, or
+    // starting inside or on the sphere.
+    const Vec3 side = randomVector(random, 1, 1);
+    const Vec3 miss = scale(side, std::fabs(radius) * (1.0f + 0.01f * (2 * random.unit() - 1)));
+    Vec3 direction = cross(side, random.direction());
+    normalize(direction);
+    direction = scale(direction, random.logUniform(1e-2f, 1e3f));
+    const float back = random.chance(0.1f) ? 0.0f : random.logUniform(1e-3f, 1e4f);
+    const Ray ray(sub(add(centre, miss), scale(direction, back)), direction);
+
+    const float t = intersectSphere(centre, radius, 0.01f, ray);
+    if (t < 0.0f) {
+      continue;
+    }
+    ++hits;
+    const Real bound = kSphere * (lengthL(ray.origin) + lengthL(centre) + std::fabs(Real(radius)));
+    const Real excess = lengthL(reported(ray, t) - centre) - std::fabs(Real(radius));
+    ASSERT_LE(excess, bound) << "sample " << i;
+    worst = std::max(worst, excess / bound);
+  }
+  EXPECT_GT(hits, 50000);
+  std::printf("largest excess / derived bound: %.3Lg over %d hits\n", worst, hits);
+}
+
+using Node = BvhIntersector::Node;
+
+// The prims below node `n`, a contiguous range in leaf order.
+std::pair<std::uint32_t, std::uint32_t> primRange(const std::vector<Node> &nodes, std::uint32_t n) {
+  if (const std::uint32_t count = nodes[n].meta & BvhIntersector::kCountMask; count > 0) {
+    return {nodes[n].index, nodes[n].index + count};
+  }
+  return {primRange(nodes, n + 1).first, primRange(nodes, nodes[n].index).second};
+}
+
+// A bumpy sphere of triangles (normals in every direction, neighbours alike)
+// and slivers: the normal cones, aspects and edge products the builder stores
+// must all be conservative, for directions near any triangle's plane.
+TEST(BvhNodeBound, ConditioningBoundCoversEveryTriangleBelowEveryNode) {
+  RandomScene random(21);
+  long long checked = 0;
+  for (const int rings : {12, 30}) {
+    const float radius = rings == 12 ? 2.0f : 50.0f;
+    Scene scene;
+    const auto at = [&](int ring, int segment) {
+      const double theta = std::numbers::pi * ring / rings;
+      const double phi = std::numbers::pi * segment / rings;
+      const double r = radius * (1.0 + 0.05 * std::sin(7 * theta) * std::cos(5 * phi));
+      return Vec3(float(r * std::sin(theta) * std::cos(phi)), float(r * std::cos(theta)),
+                  float(r * std::sin(theta) * std::sin(phi)));
+    };
+    for (int i = 0; i < rings; ++i) {
+      for (int j = 0; j < 2 * rings; ++j) {
+        scene.addTriangle(Material(), at(i, j), at(i + 1, j), at(i + 1, j + 1));
+        scene.addTriangle(Material(), at(i, j), at(i + 1, j + 1), at(i, j + 1));
+      }
+    }
+    for (int i = 0; i < 40; ++i) {
+      const Vec3 a = scale(random.direction(), radius);
+      const Vec3 b = add(a, random.direction());
+      // The third vertex almost on the first edge.
+      const Vec3 c = add(a, scale(sub(b, a), 0.5f + 1e-3f * (2 * random.unit() - 1)));
+      scene.addTriangle(Material(), a, b, add(c, Vec3(0, 1e-3f * (2 * random.unit() - 1), 0)));
+      scene.addTriangle(Material(), a, b, add(a, random.direction()));
+    }
+    const BvhIntersector hierarchy(scene);
+    const std::vector<Node> &nodes = hierarchy.nodes();
+    const std::vector<BvhIntersector::Prim> &prims = hierarchy.prims();
+    ASSERT_FALSE(nodes.empty());
+    for (std::uint32_t n = 0; n < nodes.size(); ++n) {
+      const auto [first, last] = primRange(nodes, n);
+      for (std::uint32_t k = 0; k < 12; ++k) {
+        const BvhIntersector::Prim &aim = prims[first + k % (last - first)];
+        Vec3 normal = cross(aim.b, aim.c);
+        normalize(normal);
+        Vec3 direction =
+            add(scale(aim.b, 2 * random.unit() - 1), scale(aim.c, 2 * random.unit() - 1));
+        normalize(direction);
+        direction = k % 3 == 0 ? random.direction()
+                               : add(direction, scale(normal, random.logUniform(1e-7f, 1e3f)));
+        normalize(direction);
+        direction = scale(direction, random.logUniform(1e-2f, 1e2f));
+        const double bound = BvhIntersector::conditioningBound(nodes[n], direction);
+        for (std::uint32_t i = first; i < last && i < first + 64; ++i) {
+          const BvhIntersector::Prim &prim = prims[i];
+          const double det = dot(cross(direction, prim.c), prim.b); // as intersectTriangle
+          if ((prim.position & BvhIntersector::kSphereBit) != 0 || std::fabs(det) < 0.01f) {
+            continue;
+          }
+          ++checked;
+          ASSERT_LE(lengthL(direction) * lengthL(prim.b) * lengthL(prim.c) / std::fabs(Real(det)),
+                    Real(bound))
+              << "node " << n << " prim " << i << " direction " << direction.x << " " << direction.y
+              << " " << direction.z;
+        }
+      }
+    }
+  }
+  EXPECT_GT(checked, 100000);
+}
+
+} // namespace

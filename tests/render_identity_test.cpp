@@ -1,0 +1,184 @@
+// Every way of rendering must give the reference bytes: the image and the
+// progress output of walking the shape list on one thread.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "captured_stdout.h"
+#include "random_scene.h"
+#include "render/FlatIntersector.h"
+#include "render/RayTracer.h"
+#include "render/RowRunner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Rendering {
+  std::string progress;
+  std::vector<std::uint8_t> bmp;
+};
+
+// With `shapes` on `threads` threads, or with the default options when null.
+Rendering render(const Scene &scene, int width, int height, const Intersector *shapes,
+                 int threads) {
+  std::unique_ptr<Image> image;
+  Rendering r;
+  r.progress = capturedStdout([&] {
+    image = shapes ? RayTracer().render(scene, width, height, *shapes, threads)
+                   : RayTracer().render(scene, width, height);
+  });
+  if (image) {
+    r.bmp = image->encodeBmp();
+  }
+  return r;
+}
+
+struct Configuration {
+  std::string name;
+  std::unique_ptr<Intersector> shapes; // null: the default options
+  int threads;
+};
+
+// Each level on one thread, the widest level (which renders use) on several:
+// the intersector and the row scheduling are independent of each other.
+std::vector<Configuration> fastConfigurations(const Scene &scene) {
+  std::vector<Configuration> all;
+  const std::pair<SimdLevel, std::string> levels[] = {{SimdLevel::Scalar, "flat scalar"},
+                                                      {SimdLevel::Sse2, "flat SSE2"},
+                                                      {SimdLevel::Avx2, "flat AVX2"}};
+  for (const auto &[level, name] : levels) {
+    if (level > supportedSimdLevel()) {
+      continue;
+    }
+    for (const int threads : {1, 2, 3, 8}) {
+      if (threads == 1 || level == supportedSimdLevel()) {
+        all.push_back({name + " on " + std::to_string(threads) + " threads",
+                       std::make_unique<FlatIntersector>(scene, level), threads});
+      }
+    }
+  }
+  for (const int threads : {1, 2}) {
+    all.push_back({"hierarchy on " + std::to_string(threads) + " threads",
+                   makeIntersector(scene, RenderOptions::Shapes::Hierarchy), threads});
+  }
+  all.push_back({"default options", nullptr, 0});
+  return all;
+}
+
+// Stops at the first difference to keep the report short; false then.
+bool matchesReference(const Scene &scene, int width, int height, const std::string &name) {
+  const ListIntersector list(scene);
+  const Rendering reference = render(scene, width, height, &list, 1);
+  if (reference.bmp.empty()) {
+    ADD_FAILURE() << name << ": the reference render failed";
+    return false;
+  }
+  for (const Configuration &c : fastConfigurations(scene)) {
+    const Rendering r = render(scene, width, height, c.shapes.get(), c.threads);
+    EXPECT_EQ(r.progress, reference.progress) << name << " with " << c.name;
+    EXPECT_TRUE(r.bmp == reference.bmp) << name << " with " << c.name << ": image bytes differ";
+    if (testing::Test::HasFailure()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool loads(Scene &scene, const fs::path &file) {
+  int status = 0;
+  return capturedStdout([&] { status = scene.load(file.string()); }).empty() && status == 1;
+}
+
+TEST(EveryRenderPath, MatchesTheReferenceOnEveryConformanceSceneThatRenders) {
+  std::vector<fs::path> cases;
+  for (const auto &entry : fs::directory_iterator(CONFORMANCE_DIR)) {
+    cases.push_back(entry.path());
+  }
+  std::sort(cases.begin(), cases.end());
+  int rendered = 0;
+  for (const fs::path &dir : cases) {
+    std::ifstream argsFile(dir / "args");
+    std::vector<std::string> args;
+    for (std::string line; std::getline(argsFile, line);) {
+      args.push_back(line);
+    }
+    int width = 0;
+    int height = 0;
+    Scene scene;
+    if (args.size() != 4 || !checkImageSize(args[2], args[3], width, height).empty() ||
+        !loads(scene, dir / args[0])) {
+      continue;
+    }
+    ++rendered;
+    if (!matchesReference(scene, width, height, dir.filename().string())) {
+      return;
+    }
+  }
+  EXPECT_GT(rendered, 250); // the cases were found and most of them render
+}
+
+TEST(EveryRenderPath, MatchesTheReferenceOnEveryBundledScene) {
+  constexpr int kHalve = WORK_DIVISOR > 1 ? 2 : 1; // a quarter of the pixels under sanitizers
+  int rendered = 0;
+  for (const auto &entry : fs::directory_iterator(SCENES_DIR)) {
+    if (entry.path().extension() == ".txt") {
+      Scene scene;
+      ASSERT_TRUE(loads(scene, entry.path())) << entry.path();
+      ++rendered;
+      if (!matchesReference(scene, 64 / kHalve, 48 / kHalve, entry.path().filename().string())) {
+        return;
+      }
+    }
+  }
+  EXPECT_GE(rendered, 7);
+}
+
+TEST(EveryRenderPath, MatchesTheReferenceOnRandomScenes) {
+  for (std::uint32_t seed = 1; seed <= 150; ++seed) {
+    RandomScene random(seed);
+    Scene scene;
+    random.fill(scene);
+    const int width = random.chance(0.1f) ? 1 : random.whole(2, 24);
+    const int height = random.chance(0.1f) ? 1 : random.whole(2, 18);
+    if (!matchesReference(scene, width, height, "seed " + std::to_string(seed))) {
+      return;
+    }
+  }
+}
+
+TEST(RowRunner, ReportsEachRowInOrderOnlyOnceItAndAllRowsBeforeItAreDone) {
+  constexpr int kHeight = 120;
+  for (const int threads : {1, 3, 8}) {
+    std::vector<std::atomic<bool>> done(kHeight);
+    std::vector<int> reported;
+    runRows(
+        kHeight, threads, Vec3(), Vec3(),
+        [&](int row, const Vec3 &) {
+          // Rows of uneven length, so that workers overtake each other.
+          std::this_thread::sleep_for(std::chrono::microseconds((row * 37) % 500));
+          done[std::size_t(row)] = true;
+        },
+        [&](int row) {
+          ASSERT_TRUE(std::all_of(done.begin(), done.begin() + row + 1,
+                                  [](const std::atomic<bool> &d) { return d.load(); }))
+              << "row " << row << " reported early";
+          reported.push_back(row);
+        });
+    std::vector<int> everyRow(kHeight);
+    std::iota(everyRow.begin(), everyRow.end(), 0);
+    EXPECT_EQ(reported, everyRow) << "on " << threads << " threads";
+  }
+}
+
+} // namespace
