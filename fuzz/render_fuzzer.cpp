@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "QuietStdout.h"
 #include "render/RayTracer.h"
 #include "scene/Scene.h"
 
@@ -28,14 +29,6 @@ std::size_t bmpSize(int width, int height) {
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  // Progress reports and error messages would drown the fuzzer's own output.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-    std::abort();
-  }
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   Scene scene;

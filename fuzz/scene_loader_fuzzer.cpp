@@ -8,15 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "QuietStdout.h"
 #include "scene/Scene.h"
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  // Error messages for each rejected input would drown the fuzzer's own output.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-    std::abort();
-  }
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   Scene scene;
