@@ -2,14 +2,14 @@
 // queries, the instruction set and the thread count that the program itself
 // picks automatically. Used by run_benchmarks.py.
 //
-//   bench_render scene.txt width height [--shapes reference|flat|hierarchy|best]
+//   bench_render scene.txt width height [--structure list|flat|bvh|auto]
 //                [--simd scalar|sse2|avx2] [--threads N] [--repeat N] [--count]
 //                [--out image.bmp]
 //
 // Progress reports go to standard output as in the program; the result is one
 // line on standard error:
 //   seconds=<fastest run> cpu=<its processor seconds> load=<seconds to load the scene>
-//   shapes=<n> nearest=<queries> shadow=<queries> simd=<level> [bytes_per_shape=<hierarchy>]
+//   shapes=<n> nearest=<queries> shadow=<queries> simd=<level> [bytes_per_shape=<bvh>]
 // (the query counts only with --count, which renders once more on one thread
 // through a counting wrapper, untimed).
 
@@ -20,8 +20,9 @@
 #include <memory>
 #include <string>
 
-#include "render/BvhIntersector.h"
-#include "render/FlatIntersector.h"
+#include "accel/MakeIntersector.h"
+#include "accel/bvh/BvhIntersector.h"
+#include "accel/flat/FlatIntersector.h"
 #include "render/RayTracer.h"
 #include "scene/Scene.h"
 
@@ -36,13 +37,9 @@ public:
     ++nearestQueries;
     return inner_.nearest(ray);
   }
-  bool anyHit(const Ray &ray) const override {
+  bool blocked(const Ray &ray, ShadowQuery kind) const override {
     ++shadowQueries;
-    return inner_.anyHit(ray);
-  }
-  bool anyHitBeforeOne(const Ray &ray) const override {
-    ++shadowQueries;
-    return inner_.anyHitBeforeOne(ray);
+    return inner_.blocked(ray, kind);
   }
 
   mutable long long nearestQueries = 0;
@@ -54,7 +51,7 @@ private:
 
 int usage() {
   std::fprintf(stderr, "usage: bench_render scene.txt width height "
-                       "[--shapes reference|flat|hierarchy|best] [--simd scalar|sse2|avx2] "
+                       "[--structure list|flat|bvh|auto] [--simd scalar|sse2|avx2] "
                        "[--threads N] [--repeat N] [--count] [--out image.bmp]\n");
   return 2;
 }
@@ -68,7 +65,7 @@ int main(int argc, char **argv) {
   const std::string scenePath = argv[1];
   const int width = std::atoi(argv[2]);
   const int height = std::atoi(argv[3]);
-  std::string shapesKind = "flat";
+  std::string structure = "flat";
   SimdLevel level = supportedSimdLevel();
   int threads = 0;
   int repeat = 1;
@@ -82,9 +79,9 @@ int main(int argc, char **argv) {
       continue;
     }
     ++i;
-    if (option == "--shapes" &&
-        (value == "reference" || value == "flat" || value == "hierarchy" || value == "best")) {
-      shapesKind = value;
+    if (option == "--structure" &&
+        (value == "list" || value == "flat" || value == "bvh" || value == "auto")) {
+      structure = value;
     } else if (option == "--simd" && value == "scalar") {
       level = SimdLevel::Scalar;
     } else if (option == "--simd" && value == "sse2") {
@@ -122,12 +119,12 @@ int main(int argc, char **argv) {
     const auto begin = std::chrono::steady_clock::now();
     // Building the shape structure is part of the render's time.
     std::unique_ptr<Intersector> shapes;
-    if (shapesKind == "flat") {
-      shapes = std::make_unique<FlatIntersector>(scene, level);
+    if (structure == "flat") {
+      shapes = std::make_unique<FlatIntersector>(scene.shapes, level);
     } else {
-      shapes = makeIntersector(scene, shapesKind == "reference"   ? RenderOptions::Shapes::Reference
-                                      : shapesKind == "hierarchy" ? RenderOptions::Shapes::Hierarchy
-                                                                  : RenderOptions::Shapes::Best);
+      shapes = makeIntersector(scene.shapes, structure == "list"  ? Structure::List
+                                             : structure == "bvh" ? Structure::Bvh
+                                                                  : Structure::Auto);
     }
     image = RayTracer().render(scene, width, height, *shapes, threads);
     const double seconds =
@@ -145,7 +142,7 @@ int main(int argc, char **argv) {
   long long nearestQueries = -1;
   long long shadowQueries = -1;
   if (count) {
-    const FlatIntersector flat(scene);
+    const FlatIntersector flat(scene.shapes);
     const CountingIntersector counter(flat);
     RayTracer().render(scene, width, height, counter, 1);
     nearestQueries = counter.nearestQueries;
@@ -156,15 +153,15 @@ int main(int argc, char **argv) {
   }
   std::fflush(stdout);
   // The level actually used: a processor without AVX2 runs SSE2 instead.
-  const int levelUsed = shapesKind == "flat" ? int(FlatIntersector(scene, level).level()) : -1;
+  const int levelUsed =
+      structure == "flat" ? int(FlatIntersector(scene.shapes, level).level()) : -1;
   std::fprintf(
       stderr, "seconds=%.6f cpu=%.6f load=%.6f shapes=%zu nearest=%lld shadow=%lld simd=%d",
       fastest, fastestCpu, loadSeconds, shapeCount, nearestQueries, shadowQueries, levelUsed);
-  if (shapesKind == "hierarchy") {
-    const BvhIntersector hierarchy(scene);
+  if (structure == "bvh") {
+    const BvhIntersector bvh(scene.shapes);
     std::fprintf(stderr, " bytes_per_shape=%.1f always_tested=%zu",
-                 double(hierarchy.memoryBytes()) / double(shapeCount),
-                 hierarchy.alwaysTestedCount());
+                 double(bvh.memoryBytes()) / double(shapeCount), bvh.alwaysTestedCount());
   }
   std::fprintf(stderr, "\n");
   return 0;

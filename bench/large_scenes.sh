@@ -14,40 +14,40 @@ cmake --build build/bench -j2 --target bench_render raytracer >/dev/null
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# run SCENE WIDTH HEIGHT SHAPES [THREADS]: one line of timings (seconds is
+# run SCENE WIDTH HEIGHT STRUCTURE [THREADS]: one line of timings (seconds is
 # building the structure plus rendering; load is reading the scene file).
 run() {
   printf '%-28s %4sx%-4s %-9s threads=%s  ' "$(basename "$1")" "$2" "$3" "$4" "${5:-1}"
-  ./build/bench/bench/bench_render "$1" "$2" "$3" --shapes "$4" --threads "${5:-1}" 2>&1 >/dev/null
+  ./build/bench/bench/bench_render "$1" "$2" "$3" --structure "$4" --threads "${5:-1}" 2>&1 >/dev/null
 }
 
 if [ "${1:-all}" != crossover ]; then
   python3 bench/gen_mesh.py 50000 "$scratch/mesh-50k.txt"
   python3 bench/gen_mesh.py 1000000 "$scratch/mesh-1m.txt"
   ls -l "$scratch"
-  run "$scratch/mesh-50k.txt" 640 480 hierarchy
-  run "$scratch/mesh-50k.txt" 640 480 hierarchy 2
+  run "$scratch/mesh-50k.txt" 640 480 bvh
+  run "$scratch/mesh-50k.txt" 640 480 bvh 2
   # The list walk would take many minutes at 640x480: time it at 80x60 and
   # compare time per pixel with the hierarchy at the same size.
-  run "$scratch/mesh-50k.txt" 80 60 hierarchy
-  run "$scratch/mesh-50k.txt" 80 60 reference
-  run "$scratch/mesh-1m.txt" 1280 720 hierarchy 2
+  run "$scratch/mesh-50k.txt" 80 60 bvh
+  run "$scratch/mesh-50k.txt" 80 60 list
+  run "$scratch/mesh-1m.txt" 1280 720 bvh 2
   # The whole program on every core: loading, building, rendering, writing.
   /usr/bin/time -f "raytracer mesh-1m.txt 1280x720: %e s wall, %M KiB peak" \
     ./build/bench/raytracer "$scratch/mesh-1m.txt" "$scratch/out.bmp" 1280 720 >/dev/null
 fi
 
 # The gallery's bunny (scripts/bunny.sh makes it).
-for shapes in reference flat hierarchy; do
-  run scenes/bunny.txt 160 120 "$shapes"
+for structure in list flat bvh; do
+  run scenes/bunny.txt 160 120 "$structure"
 done
-run scenes/bunny.txt 640 480 hierarchy
-run scenes/bunny.txt 640 480 hierarchy 2
+run scenes/bunny.txt 640 480 bvh
+run scenes/bunny.txt 640 480 bvh 2
 
 # Where the hierarchy starts to win over the flat walk.
 for n in 8 16 32 64 128 512; do
   python3 bench/gen_mesh.py "$n" "$scratch/small.txt" >/dev/null
-  for shapes in reference flat hierarchy; do
-    run "$scratch/small.txt" 320 240 "$shapes"
+  for structure in list flat bvh; do
+    run "$scratch/small.txt" 320 240 "$structure"
   done
 done

@@ -5,8 +5,10 @@
 
 #include <memory>
 
+#include "accel/ListIntersector.h"
+#include "accel/MakeIntersector.h"
+#include "accel/flat/FlatIntersector.h"
 #include "geometry/Intersection.h"
-#include "render/FlatIntersector.h"
 #include "render/RayTracer.h"
 
 namespace {
@@ -73,7 +75,7 @@ void nearestQuery(benchmark::State &state, const Intersector &shapes, int shapeC
 void NearestReference(benchmark::State &state) {
   Scene scene;
   buildSmallScene(scene, int(state.range(0)), int(state.range(0)));
-  nearestQuery(state, ListIntersector(scene), 2 * int(state.range(0)));
+  nearestQuery(state, ListIntersector(scene.shapes), 2 * int(state.range(0)));
 }
 BENCHMARK(NearestReference)->Arg(64)->Arg(256);
 
@@ -81,7 +83,7 @@ void NearestFlat(benchmark::State &state) {
   Scene scene;
   buildSmallScene(scene, int(state.range(0)), int(state.range(0)));
   const auto level = SimdLevel(state.range(1));
-  const FlatIntersector flat(scene, level);
+  const FlatIntersector flat(scene.shapes, level);
   if (flat.level() != level) {
     state.SkipWithError("this processor does not run this level");
     return;
@@ -93,9 +95,8 @@ BENCHMARK(NearestFlat)->ArgsProduct({{64, 256}, {0, 1, 2}})->ArgNames({"shapes",
 void TraceSmallScene(benchmark::State &state) {
   Scene scene;
   buildSmallScene(scene, 32, 32);
-  const auto kind =
-      state.range(0) == 0 ? RenderOptions::Shapes::Reference : RenderOptions::Shapes::Flat;
-  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, kind);
+  const std::unique_ptr<Intersector> shapes =
+      makeIntersector(scene.shapes, state.range(0) == 0 ? Structure::List : Structure::Flat);
   const RayTracer tracer;
   for (auto _ : state) {
     for (int i = 0; i < 64; ++i) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """End-to-end benchmark: generates scenes, renders each with the reference
-path (shape list, one thread), the flat SIMD path and the hierarchy, each on
+(the list walk, one thread), the flat SIMD arrays and the bvh, each on
 one thread and on every hardware thread, checks that all images are byte-identical, and prints
 a markdown table.
 
@@ -191,15 +191,15 @@ def main():
             path = os.path.join(work, name.replace(" ", "_") + ".txt")
             shapes = make(path)
             reference_image = os.path.join(work, "reference.bmp")
-            runs = [("reference", 1, ["--shapes", "reference", "--threads", "1",
+            runs = [("list", 1, ["--structure", "list", "--threads", "1",
                                       "--repeat", str(args.repeat_reference), "--count",
                                       "--out", reference_image])]
             for level in ("sse2", "avx2"):
                 runs.append(("flat " + level, 1, ["--simd", level, "--threads", "1"]))
             runs.append(("flat avx2", threads, ["--simd", "avx2", "--threads", str(threads)]))
             for thread_count in (1, threads):
-                runs.append(("hierarchy", thread_count,
-                             ["--shapes", "hierarchy", "--threads", str(thread_count)]))
+                runs.append(("bvh", thread_count,
+                             ["--structure", "bvh", "--threads", str(thread_count)]))
             reference_seconds = None
             queries = None
             for label, thread_count, options in runs:

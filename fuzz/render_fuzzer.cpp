@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "QuietStdout.h"
+#include "accel/MakeIntersector.h"
 #include "render/RayTracer.h"
 #include "scene/Scene.h"
 
@@ -35,11 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (scene.loadText(std::string(reinterpret_cast<const char *>(data), size)) != 1) {
     return 0;
   }
-  RenderOptions options;
-  options.threads = 1;
   const int width = widthFor(size);
   const int height = heightFor(size);
-  const std::unique_ptr<Image> image = RayTracer().render(scene, width, height, options);
+  const std::unique_ptr<Image> image =
+      RayTracer().render(scene, width, height, *makeIntersector(scene.shapes), 1);
   if (!image) {
     std::abort();
   }

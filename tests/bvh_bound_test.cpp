@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <numbers>
 
+#include "accel/bvh/BvhBounds.h"
+#include "accel/bvh/BvhIntersector.h"
 #include "geometry/Intersection.h"
 #include "random_scene.h"
-#include "render/BvhBounds.h"
-#include "render/BvhIntersector.h"
 
 namespace {
 
@@ -210,7 +210,7 @@ TEST(BvhNodeBound, ConditioningBoundCoversEveryTriangleBelowEveryNode) {
       scene.addTriangle(Material(), a, b, add(c, Vec3(0, 1e-3f * (2 * random.unit() - 1), 0)));
       scene.addTriangle(Material(), a, b, add(a, random.direction()));
     }
-    const BvhIntersector hierarchy(scene);
+    const BvhIntersector hierarchy(scene.shapes);
     const std::vector<Node> &nodes = hierarchy.nodes();
     const std::vector<BvhIntersector::Prim> &prims = hierarchy.prims();
     ASSERT_FALSE(nodes.empty());

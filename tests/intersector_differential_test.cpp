@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "accel/ListIntersector.h"
+#include "accel/bvh/BvhIntersector.h"
+#include "accel/flat/FlatIntersector.h"
 #include "geometry/Sphere.h"
 #include "geometry/Triangle.h"
 #include "random_scene.h"
-#include "render/BvhIntersector.h"
-#include "render/FlatIntersector.h"
 
 namespace {
 
@@ -40,10 +41,10 @@ std::vector<Candidate> fastIntersectors(const Scene &scene) {
                                                        {SimdLevel::Avx2, "flat AVX2"}};
   for (const auto &[level, name] : levels) {
     if (level <= supportedSimdLevel()) {
-      all.push_back({name, std::make_unique<FlatIntersector>(scene, level), false});
+      all.push_back({name, std::make_unique<FlatIntersector>(scene.shapes, level), false});
     }
   }
-  all.push_back({"hierarchy", std::make_unique<BvhIntersector>(scene), true});
+  all.push_back({"bvh", std::make_unique<BvhIntersector>(scene.shapes), true});
   return all;
 }
 
@@ -80,12 +81,13 @@ struct Answers {
 };
 
 Answers ask(const Intersector &shapes, const Ray &ray) {
-  return {shapes.nearest(ray), shapes.anyHit(ray), shapes.anyHitBeforeOne(ray)};
+  return {shapes.nearest(ray), shapes.blocked(ray, ShadowQuery::TowardsDirection),
+          shapes.blocked(ray, ShadowQuery::BeforeOne)};
 }
 
 std::ostream &operator<<(std::ostream &out, const Answers &a) {
-  return out << "nearest t=" << a.nearest.t << " shape " << a.nearest.shape << ", anyHit " << a.any
-             << ", anyHitBeforeOne " << a.beforeOne;
+  return out << "nearest t=" << a.nearest.t << " shape " << a.nearest.shape
+             << ", blocked towards a direction " << a.any << ", blocked before 1 " << a.beforeOne;
 }
 
 struct Family {
@@ -138,7 +140,7 @@ TEST_P(EveryIntersectorOnRandomRays, AnswersAsTheShapeList) {
     Scene scene;
     family.build(random, scene);
     const std::vector<const Shape *> shapes = shapeList(scene);
-    const ListIntersector list(scene);
+    const ListIntersector list(scene.shapes);
     const std::vector<Candidate> candidates = fastIntersectors(scene);
     for (int r = 0; r < kRaysPerFamily / family.scenes; ++r) {
       const Ray ray = random.ray(shapes, list, scene.eye, family.spread);
@@ -190,7 +192,7 @@ TEST(BvhIntersector, KeepsOnlyShapesOutsideTheErrorAnalysisInTheAlwaysTestedList
   scene.addSphere(Material(), {0, 0, -5}, 1.0f);
   scene.addSphere(Material(), {0, 0, -5}, std::numeric_limits<float>::infinity());
   scene.addTriangle(Material(), {1e30f, 0, 0}, {0, 1, 0}, {0, 0, 1});
-  const BvhIntersector hierarchy(scene);
+  const BvhIntersector hierarchy(scene.shapes);
   EXPECT_EQ(hierarchy.hierarchyShapeCount(), 1u);
   EXPECT_EQ(hierarchy.alwaysTestedCount(), 2u);
 }
@@ -199,9 +201,9 @@ TEST(BvhIntersector, KeepsOnlyShapesOutsideTheErrorAnalysisInTheAlwaysTestedList
 // Otherwise the SIMD levels above would be skipped without notice.
 TEST(FlatIntersector, RunsTheWidestKernelsTheProcessorHas) {
   const Scene scene;
-  EXPECT_EQ(FlatIntersector(scene).level(),
+  EXPECT_EQ(FlatIntersector(scene.shapes).level(),
             __builtin_cpu_supports("avx2") ? SimdLevel::Avx2 : SimdLevel::Sse2);
-  EXPECT_EQ(FlatIntersector(scene, SimdLevel::Sse2).level(), SimdLevel::Sse2);
+  EXPECT_EQ(FlatIntersector(scene.shapes, SimdLevel::Sse2).level(), SimdLevel::Sse2);
 }
 #endif
 

@@ -13,10 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "accel/ListIntersector.h"
+#include "accel/MakeIntersector.h"
+#include "accel/flat/FlatIntersector.h"
 #include "app/CommandLine.h"
 #include "captured_stdout.h"
 #include "random_scene.h"
-#include "render/FlatIntersector.h"
 #include "render/RayTracer.h"
 #include "render/RowRunner.h"
 
@@ -29,7 +31,7 @@ struct Rendering {
   std::vector<std::uint8_t> bmp;
 };
 
-// With `shapes` on `threads` threads, or with the default options when null.
+// With `shapes` on `threads` threads, or as render(scene, w, h) does when null.
 Rendering render(const Scene &scene, int width, int height, const Intersector *shapes,
                  int threads) {
   std::unique_ptr<Image> image;
@@ -46,7 +48,7 @@ Rendering render(const Scene &scene, int width, int height, const Intersector *s
 
 struct Configuration {
   std::string name;
-  std::unique_ptr<Intersector> shapes; // null: the default options
+  std::unique_ptr<Intersector> shapes; // null: render(scene, w, h)
   int threads;
 };
 
@@ -64,21 +66,21 @@ std::vector<Configuration> fastConfigurations(const Scene &scene) {
     for (const int threads : {1, 2, 3, 8}) {
       if (threads == 1 || level == supportedSimdLevel()) {
         all.push_back({name + " on " + std::to_string(threads) + " threads",
-                       std::make_unique<FlatIntersector>(scene, level), threads});
+                       std::make_unique<FlatIntersector>(scene.shapes, level), threads});
       }
     }
   }
   for (const int threads : {1, 2}) {
-    all.push_back({"hierarchy on " + std::to_string(threads) + " threads",
-                   makeIntersector(scene, RenderOptions::Shapes::Hierarchy), threads});
+    all.push_back({"bvh on " + std::to_string(threads) + " threads",
+                   makeIntersector(scene.shapes, Structure::Bvh), threads});
   }
-  all.push_back({"default options", nullptr, 0});
+  all.push_back({"auto", nullptr, 0});
   return all;
 }
 
 // Stops at the first difference to keep the report short; false then.
 bool matchesReference(const Scene &scene, int width, int height, const std::string &name) {
-  const ListIntersector list(scene);
+  const ListIntersector list(scene.shapes);
   const Rendering reference = render(scene, width, height, &list, 1);
   if (reference.bmp.empty()) {
     ADD_FAILURE() << name << ": the reference render failed";

@@ -2,11 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <new>
 #include <thread>
 
-#include "render/BvhIntersector.h"
-#include "render/FlatIntersector.h"
+#include "accel/ListIntersector.h"
+#include "accel/MakeIntersector.h"
 #include "render/RowRunner.h"
 
 namespace {
@@ -44,7 +43,7 @@ void printProgress(int row, int height) {
 } // namespace
 
 Vec3 RayTracer::trace(const Scene &scene, const Ray &ray, int depth) const {
-  return trace(scene, ListIntersector(scene), ray, depth);
+  return trace(scene, ListIntersector(scene.shapes), ray, depth);
 }
 
 Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &ray,
@@ -69,7 +68,8 @@ Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &
   for (const DirectionLight *light = scene.directionLights; light != nullptr; light = light->next) {
     const Vec3 &toLight = light->direction;
     const double diffuse = dot(toLight, normal);
-    if (!sameSide(viewDotNormal, diffuse) || shapes.anyHit(Ray(point, toLight))) {
+    if (!sameSide(viewDotNormal, diffuse) ||
+        shapes.blocked(Ray(point, toLight), ShadowQuery::TowardsDirection)) {
       continue;
     }
     const float specular = specularFactor(view, reflect(toLight, normal), material);
@@ -82,7 +82,7 @@ Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &
     // Unnormalised, so the light itself sits at parameter 1 of the shadow ray.
     const Vec3 toLightFull = sub(light->position, point);
     if (!sameSide(viewDotNormal, dot(toLightFull, normal)) ||
-        shapes.anyHitBeforeOne(Ray(point, toLightFull))) {
+        shapes.blocked(Ray(point, toLightFull), ShadowQuery::BeforeOne)) {
       continue;
     }
     const double inverseDistance = 1.0 / length(toLightFull);
@@ -105,44 +105,9 @@ Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &
   return colour;
 }
 
-namespace {
-
-// From this many shapes on, the hierarchy answers faster than the flat SIMD
-// walk over every shape.
-constexpr std::size_t kHierarchyFromShapes = 32;
-
-} // namespace
-
-std::unique_ptr<Intersector> makeIntersector(const Scene &scene, RenderOptions::Shapes kind) {
-  if (kind == RenderOptions::Shapes::Best) {
-    kind = scene.shapeCount() >= kHierarchyFromShapes ? RenderOptions::Shapes::Hierarchy
-                                                      : RenderOptions::Shapes::Flat;
-  }
-  // Both faster structures copy the shapes' geometry. When the copies do not
-  // fit in memory the shape list itself answers the same, only slower.
-  try {
-    switch (kind) {
-    case RenderOptions::Shapes::Hierarchy:
-      return std::make_unique<BvhIntersector>(scene);
-    case RenderOptions::Shapes::Flat:
-      return std::make_unique<FlatIntersector>(scene);
-    case RenderOptions::Shapes::Reference:
-    case RenderOptions::Shapes::Best:
-      break;
-    }
-  } catch (const std::bad_alloc &) {
-  }
-  return std::make_unique<ListIntersector>(scene);
-}
-
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height) const {
-  return render(scene, width, height, RenderOptions());
-}
-
-std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height,
-                                         const RenderOptions &options) const {
-  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, options.shapes);
-  return render(scene, width, height, *shapes, options.threads);
+  const std::unique_ptr<Intersector> shapes = makeIntersector(scene.shapes);
+  return render(scene, width, height, *shapes, 0);
 }
 
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height,

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "render/Intersector.h"
+#include "accel/Intersector.h"
 #include "scene/Scene.h"
 
 // Sanitized builds run about ten times slower: the randomised comparisons do

@@ -1,9 +1,9 @@
-#include "render/FlatIntersector.h"
+#include "accel/flat/FlatIntersector.h"
 
 #include <limits>
 
+#include "accel/ShapeKinds.h"
 #include "geometry/Intersection.h"
-#include "render/ShapeKinds.h"
 
 flat::RayConstants::RayConstants(const Ray &ray, float epsilon_)
     : originX(ray.origin.x), originY(ray.origin.y), originZ(ray.origin.z),
@@ -60,10 +60,6 @@ template <typename Block> void padBlocks(std::vector<Block> &blocks, std::size_t
   }
 }
 
-bool answers(float t, flat::Query query) {
-  return query == flat::Query::AnyHit ? t > 0.0f : t > 0.0f && t < 1.0f;
-}
-
 // The scalar level, one copy at a time, with the same results as the
 // kernels: the slot of the first smallest t >= 0 below bestT, lowering
 // bestT to it, or -1.
@@ -82,27 +78,21 @@ long nearestOf(const std::vector<Copy> &copies, const Ray &ray, float &bestT) {
 
 // The scalar level: the first slot that answers `query`, or -1.
 template <typename Copy>
-long firstAnswering(const std::vector<Copy> &copies, const Ray &ray, flat::Query query) {
+long firstAnswering(const std::vector<Copy> &copies, const Ray &ray, ShadowQuery query) {
   for (std::size_t i = 0; i < copies.size(); ++i) {
-    if (answers(copies[i].intersect(ray), query)) {
+    if (blocks(copies[i].intersect(ray), query)) {
       return long(i);
     }
   }
   return -1;
 }
 
-// Among candidates from different arrays: the smaller parameter, and at
-// equal parameters the shape earlier in the list.
-bool better(float t, std::size_t position, const Hit &best, std::size_t bestPosition) {
-  return t < best.t || (t == best.t && best.shape != nullptr && position < bestPosition);
-}
-
 } // namespace
 
-FlatIntersector::FlatIntersector(const Scene &scene, SimdLevel level)
+FlatIntersector::FlatIntersector(const Shape *shapes, SimdLevel level)
     : level_(level < supportedSimdLevel() ? level : supportedSimdLevel()) {
   forEachShapeByKind(
-      scene,
+      shapes,
       [&](const Sphere &sphere, std::size_t position) {
         sphereSlots_.push_back({&sphere, position});
         addSphere(sphere.center, sphere.radius);
@@ -204,33 +194,23 @@ FlatIntersector::Candidate FlatIntersector::nearestTriangle(const Ray &ray,
 
 Hit FlatIntersector::nearest(const Ray &ray) const {
   const flat::RayConstants constants(ray, kShapeEpsilon);
-  Hit best;
-  std::size_t bestPosition = 0;
-  const Candidate sphere = nearestSphere(ray, constants);
-  if (sphere.slot >= 0) {
-    best = {sphere.t, sphereSlots_[std::size_t(sphere.slot)].shape};
-    bestPosition = sphereSlots_[std::size_t(sphere.slot)].position;
+  RankedHit best;
+  if (const Candidate sphere = nearestSphere(ray, constants); sphere.slot >= 0) {
+    const Slot &slot = sphereSlots_[std::size_t(sphere.slot)];
+    best.offer(sphere.t, slot.position, slot.shape);
   }
-  const Candidate triangle = nearestTriangle(ray, constants);
-  if (triangle.slot >= 0) {
+  if (const Candidate triangle = nearestTriangle(ray, constants); triangle.slot >= 0) {
     const Slot &slot = triangleSlots_[std::size_t(triangle.slot)];
-    if (better(triangle.t, slot.position, best, bestPosition)) {
-      best = {triangle.t, slot.shape};
-      bestPosition = slot.position;
-    }
+    best.offer(triangle.t, slot.position, slot.shape);
   }
   for (const Slot &slot : otherSlots_) {
-    const float t = slot.shape->intersect(ray);
-    if (t >= 0.0f && t < kFarAway && better(t, slot.position, best, bestPosition)) {
-      best = {t, slot.shape};
-      bestPosition = slot.position;
-    }
+    best.offer(slot.shape->intersect(ray), slot.position, slot.shape);
   }
-  return best;
+  return best.hit();
 }
 
 long FlatIntersector::blockingSphere(const Ray &ray, const flat::RayConstants &c,
-                                     flat::Query query) const {
+                                     ShadowQuery query) const {
   switch (level_) {
 #if defined(FLAT_HAVE_X86_KERNELS)
   case SimdLevel::Avx2:
@@ -244,7 +224,7 @@ long FlatIntersector::blockingSphere(const Ray &ray, const flat::RayConstants &c
 }
 
 long FlatIntersector::blockingTriangle(const Ray &ray, const flat::RayConstants &c,
-                                       flat::Query query) const {
+                                       ShadowQuery query) const {
   switch (level_) {
 #if defined(FLAT_HAVE_X86_KERNELS)
   case SimdLevel::Avx2:
@@ -257,23 +237,15 @@ long FlatIntersector::blockingTriangle(const Ray &ray, const flat::RayConstants 
   }
 }
 
-bool FlatIntersector::any(const Ray &ray, flat::Query query) const {
+bool FlatIntersector::blocked(const Ray &ray, ShadowQuery query) const {
   const flat::RayConstants c(ray, kShapeEpsilon);
   if (blockingSphere(ray, c, query) >= 0 || blockingTriangle(ray, c, query) >= 0) {
     return true;
   }
   for (const Slot &slot : otherSlots_) {
-    if (answers(slot.shape->intersect(ray), query)) {
+    if (blocks(slot.shape->intersect(ray), query)) {
       return true;
     }
   }
   return false;
-}
-
-bool FlatIntersector::anyHit(const Ray &ray) const {
-  return any(ray, flat::Query::AnyHit);
-}
-
-bool FlatIntersector::anyHitBeforeOne(const Ray &ray) const {
-  return any(ray, flat::Query::AnyHitBeforeOne);
 }

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "render/Intersector.h"
+#include "accel/Intersector.h"
+#include "accel/ListIntersector.h"
 
-// A bounding volume hierarchy over the scene's shapes that answers exactly as
+// A bounding volume hierarchy over a shape list that answers exactly as
 // the list walk does. Boxes are inflated by a bound on how far the float
 // arithmetic can place a reported hit from the true shape (part of it
 // depends on the ray, so nodes keep the magnitudes it needs), the slab test
@@ -16,11 +17,11 @@
 // See docs/exact-acceleration.md.
 class BvhIntersector final : public Intersector {
 public:
-  explicit BvhIntersector(const Scene &scene);
+  // `shapes` is the head of the shape list.
+  explicit BvhIntersector(const Shape *shapes);
 
   Hit nearest(const Ray &ray) const override;
-  bool anyHit(const Ray &ray) const override;
-  bool anyHitBeforeOne(const Ray &ray) const override;
+  bool blocked(const Ray &ray, ShadowQuery kind) const override;
 
   // 36 bytes. Inner nodes have count 0; their first child follows them and
   // `index` is the second child. Leaves hold prims [index, index + count).
@@ -65,17 +66,18 @@ public:
 
 private:
   struct RayBounds;
-  struct Best;
   struct Listed {
     const Shape *shape;
     std::uint32_t position;
   };
 
-  bool rayCovered(const Ray &ray, RayBounds &bounds) const;
-  template <typename Accept>
-  bool anyInHierarchy(const Ray &ray, const RayBounds &bounds, float limit, Accept accept) const;
+  // False when the list walk must answer: no hierarchy, or a ray outside
+  // the error analysis.
+  bool usable(const Ray &ray, RayBounds &bounds) const;
+  template <ShadowQuery kind>
+  bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds) const;
 
-  const Scene &scene_;
+  ListIntersector list_;
   std::vector<Node> nodes_;
   std::vector<Prim> prims_;
   std::vector<const Shape *> primShapes_;

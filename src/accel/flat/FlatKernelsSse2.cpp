@@ -1,7 +1,7 @@
 // The flat-array kernels on two double lanes (SSE2, part of every x86-64
 // processor).
 
-#include "render/FlatKernels.h"
+#include "accel/flat/FlatKernels.h"
 
 #if defined(FLAT_HAVE_X86_KERNELS)
 
@@ -75,7 +75,7 @@ inline int bits(Pack mask) {
 
 } // namespace
 
-#include "render/FlatKernelBodies.inc"
+#include "accel/flat/FlatKernelBodies.inc"
 
 } // namespace flat::sse2
 

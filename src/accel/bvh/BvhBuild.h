@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "render/BvhIntersector.h"
+#include "accel/bvh/BvhIntersector.h"
 
 // One shape as the builder sees it: its inflated box and the magnitudes the
 // ray-dependent part of its inflation needs.

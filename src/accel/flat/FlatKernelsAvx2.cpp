@@ -2,7 +2,7 @@
 // function (never FMA: a fused multiply-add would skip a rounding); only
 // called where the processor reports AVX2.
 
-#include "render/FlatKernels.h"
+#include "accel/flat/FlatKernels.h"
 
 #if defined(FLAT_HAVE_X86_KERNELS)
 
@@ -76,7 +76,7 @@ FLAT_TARGET inline int bits(Pack mask) {
 
 } // namespace
 
-#include "render/FlatKernelBodies.inc"
+#include "accel/flat/FlatKernelBodies.inc"
 
 } // namespace flat::avx2
 

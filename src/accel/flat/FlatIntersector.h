@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "render/FlatKernels.h"
-#include "render/Intersector.h"
+#include "accel/Intersector.h"
+#include "accel/flat/FlatKernels.h"
 
 // Instruction sets the flat intersector can run on, from plain scalar code
 // up. Every level gives the same answers bit for bit.
@@ -20,18 +20,17 @@ SimdLevel supportedSimdLevel();
 // Spheres and triangles copied into flat arrays, in list order, so that a
 // query walks contiguous memory without a virtual call per shape. Answers
 // exactly as ListIntersector: within each array the first of equal
-// parameters wins, and across arrays each shape's list position breaks
-// ties.
+// parameters wins, and across arrays RankedHit breaks ties by list position.
 class FlatIntersector final : public Intersector {
 public:
   // Runs at `level`, or at the highest supported level below it.
-  explicit FlatIntersector(const Scene &scene, SimdLevel level = supportedSimdLevel());
+  // `shapes` is the head of the shape list.
+  explicit FlatIntersector(const Shape *shapes, SimdLevel level = supportedSimdLevel());
 
   SimdLevel level() const { return level_; }
 
   Hit nearest(const Ray &ray) const override;
-  bool anyHit(const Ray &ray) const override;
-  bool anyHitBeforeOne(const Ray &ray) const override;
+  bool blocked(const Ray &ray, ShadowQuery query) const override;
 
 private:
   struct Slot {
@@ -60,11 +59,10 @@ private:
 
   Candidate nearestSphere(const Ray &ray, const flat::RayConstants &constants) const;
   Candidate nearestTriangle(const Ray &ray, const flat::RayConstants &constants) const;
-  bool any(const Ray &ray, flat::Query query) const;
   // A slot that answers `query`, or -1.
-  long blockingSphere(const Ray &ray, const flat::RayConstants &constants, flat::Query query) const;
+  long blockingSphere(const Ray &ray, const flat::RayConstants &constants, ShadowQuery query) const;
   long blockingTriangle(const Ray &ray, const flat::RayConstants &constants,
-                        flat::Query query) const;
+                        ShadowQuery query) const;
 
   SimdLevel level_;
 

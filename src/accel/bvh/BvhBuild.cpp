@@ -1,4 +1,4 @@
-#include "render/BvhBuild.h"
+#include "accel/bvh/BvhBuild.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <span>
 #include <thread>
 
-#include "render/BvhBounds.h"
+#include "accel/bvh/BvhBounds.h"
 
 namespace {
 

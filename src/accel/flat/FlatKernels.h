@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "accel/Intersector.h"
 #include "geometry/Ray.h"
 
 // Shapes laid out in blocks of four for SIMD: each block holds one field of
@@ -52,38 +53,32 @@ struct RayConstants {
   double negativeEpsilon; // -epsilon, the lower determinant bound
 };
 
-// Which shapes a query looks at and what counts as a hit.
-enum class Query {
-  AnyHit,          // any t > 0
-  AnyHitBeforeOne, // any 0 < t < 1
-};
-
 // One set of kernels per instruction set. nearest*() scans the blocks in
 // order and returns the slot of the first shape with the smallest t >= 0 that
 // is below `bestT` (lowering bestT to it), or -1 when there is none. any*()
-// returns a slot that answers `query`, or -1 when none does. The AVX2 kernels may only run
-// where the processor has AVX2.
+// returns a slot that answers `query` (see blocks()), or -1 when none does. The AVX2 kernels may
+// only run where the processor has AVX2.
 #if defined(__x86_64__)
 #define FLAT_HAVE_X86_KERNELS 1
 namespace sse2 {
 long nearestSphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                    float &bestT);
 long anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-               Query query);
+               ShadowQuery query);
 long nearestTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                      float &bestT);
 long anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-                 Query query);
+                 ShadowQuery query);
 } // namespace sse2
 namespace avx2 {
 long nearestSphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                    float &bestT);
 long anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-               Query query);
+               ShadowQuery query);
 long nearestTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
                      float &bestT);
 long anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-                 Query query);
+                 ShadowQuery query);
 } // namespace avx2
 #endif
 

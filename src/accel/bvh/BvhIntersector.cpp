@@ -1,12 +1,12 @@
-#include "render/BvhIntersector.h"
+#include "accel/bvh/BvhIntersector.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "accel/ShapeKinds.h"
+#include "accel/bvh/BvhBounds.h"
+#include "accel/bvh/BvhBuild.h"
 #include "geometry/Intersection.h"
-#include "render/BvhBounds.h"
-#include "render/BvhBuild.h"
-#include "render/ShapeKinds.h"
 
 namespace {
 
@@ -113,22 +113,6 @@ struct BvhIntersector::RayBounds {
   double planeSlack;      // rounding of box planes and slab numerators
 };
 
-// Best hit so far, ranked by (t, list position) like the list walk.
-struct BvhIntersector::Best {
-  float t = kFarAway;
-  std::uint32_t position = 0xffffffffu;
-  const Shape *shape = nullptr;
-
-  void offer(float candidate, std::uint32_t at, const Shape *by) {
-    if (candidate >= 0.0f && candidate < kFarAway &&
-        (candidate < t || (candidate == t && at < position))) {
-      t = candidate;
-      position = at;
-      shape = by;
-    }
-  }
-};
-
 namespace {
 
 // An upper bound of |d| |e1| |e2| / |det| over the triangles below `node`
@@ -201,8 +185,11 @@ bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry)
 
 } // namespace
 
-BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
-  const std::size_t count = scene.shapeCount();
+BvhIntersector::BvhIntersector(const Shape *list) : list_(list) {
+  std::size_t count = 0;
+  for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
+    ++count;
+  }
   // Filled in list order, then put into leaf order.
   std::vector<Prim> prims;
   std::vector<const Shape *> shapes;
@@ -226,7 +213,7 @@ BvhIntersector::BvhIntersector(const Scene &scene) : scene_(scene) {
                                  std::fabs(double(candidate.item.hi[a]))});
     }
   };
-  forEachShapeByKind(scene, place, place, [&](const Shape &shape, std::size_t position) {
+  forEachShapeByKind(list, place, place, [&](const Shape &shape, std::size_t position) {
     alwaysTested_.push_back({&shape, std::uint32_t(position)});
   });
   if (prims.empty()) {
@@ -256,8 +243,8 @@ std::size_t BvhIntersector::memoryBytes() const {
 
 // Rays with non-finite or huge components, or a very short direction, are
 // outside the error analysis.
-bool BvhIntersector::rayCovered(const Ray &ray, RayBounds &bounds) const {
-  if (!bvh::withinRange(ray.origin) || !bvh::withinRange(ray.direction)) {
+bool BvhIntersector::usable(const Ray &ray, RayBounds &bounds) const {
+  if (nodes_.empty() || !bvh::withinRange(ray.origin) || !bvh::withinRange(ray.direction)) {
     return false;
   }
   const double directionLength = bvh::lengthAbove(ray.direction);
@@ -283,10 +270,10 @@ bool BvhIntersector::rayCovered(const Ray &ray, RayBounds &bounds) const {
 
 Hit BvhIntersector::nearest(const Ray &ray) const {
   RayBounds bounds;
-  if (nodes_.empty() || !rayCovered(ray, bounds)) {
-    return ListIntersector(scene_).nearest(ray);
+  if (!usable(ray, bounds)) {
+    return list_.nearest(ray);
   }
-  Best best;
+  RankedHit best;
   for (const Listed &listed : alwaysTested_) {
     best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
   }
@@ -320,15 +307,13 @@ Hit BvhIntersector::nearest(const Ray &ray) const {
       stack[top++] = first;
     }
   }
-  return {best.t, best.shape};
+  return best.hit();
 }
 
-template <typename Accept>
-bool BvhIntersector::anyInHierarchy(const Ray &ray, const RayBounds &bounds, float limit,
-                                    Accept accept) const {
-  if (nodes_.empty()) {
-    return false;
-  }
+template <ShadowQuery kind>
+bool BvhIntersector::blockedInHierarchy(const Ray &ray, const RayBounds &bounds) const {
+  // Only hits below this parameter can block.
+  constexpr double limit = kind == ShadowQuery::BeforeOne ? 1.0 : INFINITY;
   std::uint32_t stack[kStackSize];
   int top = 0;
   stack[top++] = 0;
@@ -336,12 +321,12 @@ bool BvhIntersector::anyInHierarchy(const Ray &ray, const RayBounds &bounds, flo
     const std::uint32_t index = stack[--top];
     const Node &node = nodes_[index];
     double entry = 0.0;
-    if (!enters(node, bounds, entry) || entry >= double(limit)) {
+    if (!enters(node, bounds, entry) || entry >= limit) {
       continue;
     }
     if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
       for (std::uint32_t i = node.index; i < node.index + count; ++i) {
-        if (accept(intersectPrim(prims_[i], ray))) {
+        if (blocks(intersectPrim(prims_[i], ray), kind)) {
           return true;
         }
       }
@@ -353,29 +338,17 @@ bool BvhIntersector::anyInHierarchy(const Ray &ray, const RayBounds &bounds, flo
   return false;
 }
 
-bool BvhIntersector::anyHit(const Ray &ray) const {
+bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind) const {
   RayBounds bounds;
-  if (nodes_.empty() || !rayCovered(ray, bounds)) {
-    return ListIntersector(scene_).anyHit(ray);
+  if (!usable(ray, bounds)) {
+    return list_.blocked(ray, kind);
   }
   for (const Listed &listed : alwaysTested_) {
-    if (listed.shape->intersect(ray) > 0.0f) {
+    if (blocks(listed.shape->intersect(ray), kind)) {
       return true;
     }
   }
-  return anyInHierarchy(ray, bounds, INFINITY, [](float t) { return t > 0.0f; });
-}
-
-bool BvhIntersector::anyHitBeforeOne(const Ray &ray) const {
-  RayBounds bounds;
-  if (nodes_.empty() || !rayCovered(ray, bounds)) {
-    return ListIntersector(scene_).anyHitBeforeOne(ray);
-  }
-  for (const Listed &listed : alwaysTested_) {
-    const float t = listed.shape->intersect(ray);
-    if (t > 0.0f && t < 1.0f) {
-      return true;
-    }
-  }
-  return anyInHierarchy(ray, bounds, 1.0f, [](float t) { return t > 0.0f && t < 1.0f; });
+  return kind == ShadowQuery::BeforeOne
+             ? blockedInHierarchy<ShadowQuery::BeforeOne>(ray, bounds)
+             : blockedInHierarchy<ShadowQuery::TowardsDirection>(ray, bounds);
 }

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "accel/Intersector.h"
+
+// The structures that can answer the shape queries. All give the same
+// answers; only the time differs.
+enum class Structure {
+  List, // the literal walk over the shape list (the reference)
+  Flat, // flat SIMD arrays of spheres and triangles in list order
+  Bvh,  // a bounding volume hierarchy
+  Auto, // flat or bvh by shape count: see chooseStructure()
+};
+
+// From this many shapes on, Auto picks the bvh.
+inline constexpr std::size_t kBvhFromShapes = 32;
+
+// What Auto runs for a list of `shapeCount` shapes.
+Structure chooseStructure(std::size_t shapeCount);
+
+// The structure of the given kind over the shape list starting at `shapes`.
+// The flat arrays and the bvh copy the shapes' geometry; when the copies do
+// not fit in memory the list walk answers instead, with the same results.
+// The shapes must outlive the structure.
+std::unique_ptr<Intersector> makeIntersector(const Shape *shapes,
+                                             Structure structure = Structure::Auto);
