@@ -3,7 +3,7 @@
 #include "geometry/Intersection.h"
 
 float Sphere::intersect(const Ray &ray) const {
-  return intersectSphere(center, radius, epsilon, ray);
+  return intersectSphere(center, radius, kEpsilon, ray);
 }
 
 Vec3 Sphere::normalAt(const Vec3 &point) const {

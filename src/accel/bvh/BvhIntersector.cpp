@@ -94,9 +94,9 @@ bool candidateFor(const Sphere &sphere, std::uint32_t position, Candidate &out) 
 
 float intersectPrim(const BvhIntersector::Prim &prim, const Ray &ray) {
   if (prim.position & BvhIntersector::kSphereBit) {
-    return intersectSphere(prim.a, prim.b.x, kShapeEpsilon, ray);
+    return intersectSphere(prim.a, prim.b.x, Shape::kEpsilon, ray);
   }
-  return intersectTriangle(prim.a, prim.b, prim.c, kShapeEpsilon, ray);
+  return intersectTriangle(prim.a, prim.b, prim.c, Shape::kEpsilon, ray);
 }
 
 } // namespace
@@ -213,9 +213,7 @@ BvhIntersector::BvhIntersector(const Shape *list) : list_(list) {
                                  std::fabs(double(candidate.item.hi[a]))});
     }
   };
-  forEachShapeByKind(list, place, place, [&](const Shape &shape, std::size_t position) {
-    alwaysTested_.push_back({&shape, std::uint32_t(position)});
-  });
+  forEachShapeByKind(list, place, place);
   if (prims.empty()) {
     return;
   }

@@ -42,44 +42,50 @@ struct alignas(32) TriangleBlock {
 // The per-ray parts of the arithmetic, computed once with the scalar
 // formulas and shared by every shape.
 struct RayConstants {
-  RayConstants(const Ray &ray, float epsilon);
+  explicit RayConstants(const Ray &ray);
 
+  const Ray &ray; // as given, for the scalar kernels
   double originX, originY, originZ;
   double directionX, directionY, directionZ;
   double originDotOrigin; // dot(o, o), kept double
   double fourA;           // 4.0 * float(dot(d, d)), exact
   double twoA;            // float(2.0 * float(dot(d, d)))
-  double epsilon;
+  double epsilon;         // Shape::kEpsilon
   double negativeEpsilon; // -epsilon, the lower determinant bound
 };
 
-// One set of kernels per instruction set. nearest*() scans the blocks in
-// order and returns the slot of the first shape with the smallest t >= 0 that
-// is below `bestT` (lowering bestT to it), or -1 when there is none. any*()
-// returns a slot that answers `query` (see blocks()), or -1 when none does. The AVX2 kernels may
-// only run where the processor has AVX2.
+// The kernels of one instruction set. Slots number the shapes of the block
+// array in order (slot = block * kBlockLanes + lane). nearest*() returns the
+// slot of the nearest hit below `bestT` by RankedHit's rule (lowering bestT
+// to it), or -1 when there is none; any*() returns a slot whose hit blocks()
+// a shadow ray of kind `query`, or -1 when none does.
+struct Kernels {
+  long (*nearestSphere)(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+                        float &bestT);
+  long (*anySphere)(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+                    ShadowQuery query);
+  long (*nearestTriangle)(const TriangleBlock *blocks, std::size_t blockCount,
+                          const RayConstants &ray, float &bestT);
+  long (*anyTriangle)(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
+                      ShadowQuery query);
+};
+
+// One shape at a time through intersectSphere and intersectTriangle; runs
+// everywhere.
+namespace scalar {
+extern const Kernels kernels;
+}
+
 #if defined(__x86_64__)
 #define FLAT_HAVE_X86_KERNELS 1
+// Two lanes at a time; SSE2 is part of every x86-64 processor.
 namespace sse2 {
-long nearestSphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-                   float &bestT);
-long anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-               ShadowQuery query);
-long nearestTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-                     float &bestT);
-long anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-                 ShadowQuery query);
-} // namespace sse2
+extern const Kernels kernels;
+}
+// Four lanes at a time; only where the processor reports AVX2.
 namespace avx2 {
-long nearestSphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-                   float &bestT);
-long anySphere(const SphereBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-               ShadowQuery query);
-long nearestTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-                     float &bestT);
-long anyTriangle(const TriangleBlock *blocks, std::size_t blockCount, const RayConstants &ray,
-                 ShadowQuery query);
-} // namespace avx2
+extern const Kernels kernels;
+}
 #endif
 
 } // namespace flat

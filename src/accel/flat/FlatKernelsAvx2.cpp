@@ -74,9 +74,11 @@ FLAT_TARGET inline int bits(Pack mask) {
   return _mm256_movemask_pd(mask);
 }
 
+#include "accel/flat/FlatKernelBodies.inc"
+
 } // namespace
 
-#include "accel/flat/FlatKernelBodies.inc"
+const Kernels kernels = {nearestSphere, anySphere, nearestTriangle, anyTriangle};
 
 } // namespace flat::avx2
 

@@ -73,9 +73,11 @@ inline int bits(Pack mask) {
   return _mm_movemask_pd(mask);
 }
 
+#include "accel/flat/FlatKernelBodies.inc"
+
 } // namespace
 
-#include "accel/flat/FlatKernelBodies.inc"
+const Kernels kernels = {nearestSphere, anySphere, nearestTriangle, anyTriangle};
 
 } // namespace flat::sse2
 
