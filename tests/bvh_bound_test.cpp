@@ -1,8 +1,8 @@
 // The error analysis in docs/exact-acceleration.md, checked against the
 // intersection routines and the hierarchy's nodes: every reported hit point
 // lies within the derived distance of the exact shape, the constants the boxes
-// are inflated with are no smaller than the derived ones, and every node's
-// conditioning bound covers the triangles below it.
+// are inflated with are no smaller than the derived ones (at compile time),
+// and every node's conditioning bound covers the triangles below it.
 
 #include <gtest/gtest.h>
 
@@ -19,23 +19,23 @@
 namespace {
 
 using Real = long double;
-constexpr Real kUnit = 0x1p-24L; // float unit roundoff
+constexpr Real kUnit = 0x1p-24L;     // float unit roundoff
+constexpr Real kSqrtUnit = 0x1p-12L; // its square root
 
 // The derived bounds, without the safety factors the code adds:
 //   triangle: distance <= 12.1 u |o - v0| C + 1.01 u max(|e1|, |e2|),  C = |d||e1||e2| / |det|
 //   sphere:   distance from the centre <= |r| + 4.6 sqrt(u) (|o| + |q| + |r|)
 constexpr Real kTriangleResidual = 12.1L * kUnit;
 constexpr Real kTriangleEdge = 1.01L * kUnit;
-const Real kSphere = 4.6L * std::sqrt(kUnit);
+constexpr Real kSphere = 4.6L * kSqrtUnit;
 
-TEST(BvhErrorBound, BoxInflationConstantsAreNoSmallerThanTheDerivedOnes) {
-  EXPECT_GE(bvh::kTriangleResidual, kTriangleResidual);
-  EXPECT_GE(bvh::kTriangleEdge, kTriangleEdge);
-  EXPECT_GE(bvh::kSphere, kSphere);
-  EXPECT_GE(bvh::kDeterminantInverse, 1.0 / double(0.01f)); // |det| >= 0.01f
-  EXPECT_GE(bvh::kDeterminantRounding, 1.1 * double(kUnit));
-  EXPECT_GT(bvh::kAbsolute, 0.0);
-}
+// The constants the boxes are inflated with are no smaller than the derived ones.
+static_assert(bvh::kTriangleResidual >= kTriangleResidual);
+static_assert(bvh::kTriangleEdge >= kTriangleEdge);
+static_assert(bvh::kSphere >= kSphere);
+static_assert(bvh::kDeterminantInverse >= 1.0 / double(Shape::kEpsilon)); // |det| >= epsilon
+static_assert(bvh::kDeterminantRounding >= 1.1 * double(kUnit));
+static_assert(bvh::kAbsolute > 0.0);
 
 // A point in extended precision.
 struct P {
@@ -122,7 +122,7 @@ TEST(BvhErrorBound, ReportedTriangleHitsLieWithinTheDerivedDistance) {
     direction = scale(direction, random.logUniform(1e-2f, 1e3f));
     const Ray ray(sub(target, scale(direction, random.logUniform(1e-2f, 1e2f))), direction);
 
-    const float t = intersectTriangle(v0, e1, e2, 0.01f, ray);
+    const float t = intersectTriangle(v0, e1, e2, Shape::kEpsilon, ray);
     if (t < 0.0f) {
       continue;
     }
@@ -156,7 +156,7 @@ TEST(BvhErrorBound, ReportedSphereHitsLieWithinTheDerivedDistance) {
     const float back = random.chance(0.1f) ? 0.0f : random.logUniform(1e-3f, 1e4f);
     const Ray ray(sub(add(centre, miss), scale(direction, back)), direction);
 
-    const float t = intersectSphere(centre, radius, 0.01f, ray);
+    const float t = intersectSphere(centre, radius, Shape::kEpsilon, ray);
     if (t < 0.0f) {
       continue;
     }
@@ -231,7 +231,8 @@ TEST(BvhNodeBound, ConditioningBoundCoversEveryTriangleBelowEveryNode) {
         for (std::uint32_t i = first; i < last && i < first + 64; ++i) {
           const BvhIntersector::Prim &prim = prims[i];
           const double det = dot(cross(direction, prim.c), prim.b); // as intersectTriangle
-          if ((prim.position & BvhIntersector::kSphereBit) != 0 || std::fabs(det) < 0.01f) {
+          if ((prim.position & BvhIntersector::kSphereBit) != 0 ||
+              std::fabs(det) < Shape::kEpsilon) {
             continue;
           }
           ++checked;

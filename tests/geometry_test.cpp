@@ -5,10 +5,11 @@
 
 namespace {
 
+// Bit for bit: every component is a specified rounding.
 void expectVec(const Vec3 &v, float x, float y, float z) {
-  EXPECT_FLOAT_EQ(v.x, x);
-  EXPECT_FLOAT_EQ(v.y, y);
-  EXPECT_FLOAT_EQ(v.z, z);
+  EXPECT_EQ(v.x, x);
+  EXPECT_EQ(v.y, y);
+  EXPECT_EQ(v.z, z);
 }
 
 TEST(Vec3Operations, NormalizeLengthCrossMultiplyAndClampLeavingNaN) {
@@ -31,9 +32,11 @@ TEST(Vec3Operations, DotSumsZThenYThenXInDoubleAndNormalizeRoundsOnce) {
   // z + y first: (1 + 1e16) loses the 1, so adding x = -1e16 gives 0.
   // Summed from x, the same products would give 1.
   EXPECT_EQ(dot({-1e8f, 1e8f, 1}, {1e8f, 1e8f, 1}), 0.0);
-  Vec3 v(1, 1, 1);
+  // x * (1 / |v|) in double, rounded once. Rounding 1 / |v| or |v| to float
+  // first, or working in float, changes at least one component.
+  Vec3 v(16, 38, 35);
   normalize(v);
-  EXPECT_EQ(v.x, float(1.0 * (1.0 / std::sqrt(3.0))));
+  expectVec(v, 0x1.2ef0b6p-2f, 0x1.67bdd8p-1f, 0x1.4b5746p-1f);
 }
 
 const Sphere kSphere(nullptr, Material(), 0, 0, -5, 1);

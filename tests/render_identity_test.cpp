@@ -159,16 +159,31 @@ TEST(EveryRenderPath, MatchesTheReferenceOnRandomScenes) {
   }
 }
 
-TEST(RowRunner, ReportsEachRowInOrderOnlyOnceItAndAllRowsBeforeItAreDone) {
+TEST(RowRunner, FormsRowStartsByAdditionInRowOrderAndReportsRowsInOrderOnceDone) {
   constexpr int kHeight = 120;
+  const Vec3 start(-0.7f, -0.3f, 1.0f);
+  const Vec3 step(0.0117f, 0.0051f, -0.0003f);
+  // The row starts one loop of additions gives; start + row * step differs.
+  std::vector<Vec3> expected(kHeight);
+  Vec3 current = start;
+  bool multiplicationDiffers = false;
+  for (Vec3 &rowStart : expected) {
+    rowStart = current;
+    const float row = float(&rowStart - expected.data());
+    multiplicationDiffers |= add(start, scale(step, row)).x != current.x;
+    current = add(current, step);
+  }
+  ASSERT_TRUE(multiplicationDiffers);
   for (const int threads : {1, 3, 8}) {
     std::vector<std::atomic<bool>> done(kHeight);
+    std::vector<Vec3> starts(kHeight);
     std::vector<int> reported;
     runRows(
-        kHeight, threads, Vec3(), Vec3(),
-        [&](int row, const Vec3 &) {
+        kHeight, threads, start, step,
+        [&](int row, const Vec3 &rowStart) {
           // Rows of uneven length, so that workers overtake each other.
           std::this_thread::sleep_for(std::chrono::microseconds((row * 37) % 500));
+          starts[std::size_t(row)] = rowStart;
           done[std::size_t(row)] = true;
         },
         [&](int row) {
@@ -180,6 +195,12 @@ TEST(RowRunner, ReportsEachRowInOrderOnlyOnceItAndAllRowsBeforeItAreDone) {
     std::vector<int> everyRow(kHeight);
     std::iota(everyRow.begin(), everyRow.end(), 0);
     EXPECT_EQ(reported, everyRow) << "on " << threads << " threads";
+    for (int row = 0; row < kHeight; ++row) {
+      const Vec3 &got = starts[std::size_t(row)];
+      const Vec3 &want = expected[std::size_t(row)];
+      ASSERT_TRUE(got.x == want.x && got.y == want.y && got.z == want.z)
+          << "row " << row << " on " << threads << " threads";
+    }
   }
 }
 

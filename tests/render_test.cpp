@@ -21,7 +21,7 @@ TEST(Trace, WorkedExampleCombinesAmbientDiffuseHighlightAndMirrorWithoutClamping
     m.exponent = 10;
     m.reflectivity = reflectivity;
     scene.addSphere(m, {0, 0, -5}, 1);
-    EXPECT_FLOAT_EQ(RayTracer().trace(scene, kCentreRay, 5).y, reflectivity > 0 ? 0.85f : 1.1f);
+    EXPECT_EQ(RayTracer().trace(scene, kCentreRay, 5).y, reflectivity > 0 ? 0.85f : 1.1f);
   }
 }
 
@@ -39,8 +39,8 @@ TEST(Trace, PointLightFallsOffWithSquaredDistanceAndIsShadowedOnlyBeforeIt) {
     // Start past the blockers so that the ray itself reaches (0, 0, -4).
     return RayTracer().trace(scene, Ray({0, 0, -3.5f}, {0, 0, -1}), 0).x;
   };
-  EXPECT_FLOAT_EQ(diffuseWith(false, false), 1.0f);
-  EXPECT_FLOAT_EQ(diffuseWith(false, true), 1.0f);
+  EXPECT_EQ(diffuseWith(false, false), 1.0f);
+  EXPECT_EQ(diffuseWith(false, true), 1.0f);
   EXPECT_EQ(diffuseWith(true, false), 0.0f);
 }
 
