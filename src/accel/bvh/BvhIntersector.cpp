@@ -308,8 +308,16 @@ Hit BvhIntersector::nearest(const Ray &ray) const {
   return best.hit();
 }
 
-template <ShadowQuery kind>
-bool BvhIntersector::blockedInHierarchy(const Ray &ray, const RayBounds &bounds) const {
+template <ShadowQuery kind> bool BvhIntersector::blockedAs(const Ray &ray) const {
+  RayBounds bounds;
+  if (!usable(ray, bounds)) {
+    return list_.blocked(ray, kind);
+  }
+  for (const Listed &listed : alwaysTested_) {
+    if (blocks(listed.shape->intersect(ray), kind)) {
+      return true;
+    }
+  }
   // Only hits below this parameter can block.
   constexpr double limit = kind == ShadowQuery::BeforeOne ? 1.0 : INFINITY;
   std::uint32_t stack[kStackSize];
@@ -337,16 +345,6 @@ bool BvhIntersector::blockedInHierarchy(const Ray &ray, const RayBounds &bounds)
 }
 
 bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind) const {
-  RayBounds bounds;
-  if (!usable(ray, bounds)) {
-    return list_.blocked(ray, kind);
-  }
-  for (const Listed &listed : alwaysTested_) {
-    if (blocks(listed.shape->intersect(ray), kind)) {
-      return true;
-    }
-  }
-  return kind == ShadowQuery::BeforeOne
-             ? blockedInHierarchy<ShadowQuery::BeforeOne>(ray, bounds)
-             : blockedInHierarchy<ShadowQuery::TowardsDirection>(ray, bounds);
+  return kind == ShadowQuery::BeforeOne ? blockedAs<ShadowQuery::BeforeOne>(ray)
+                                        : blockedAs<ShadowQuery::TowardsDirection>(ray);
 }

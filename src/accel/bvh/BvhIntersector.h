@@ -74,8 +74,7 @@ private:
   // False when the list walk must answer: no hierarchy, or a ray outside
   // the error analysis.
   bool usable(const Ray &ray, RayBounds &bounds) const;
-  template <ShadowQuery kind>
-  bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds) const;
+  template <ShadowQuery kind> bool blockedAs(const Ray &ray) const;
 
   ListIntersector list_;
   std::vector<Node> nodes_;
