@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <thread>
 
-#include "accel/ListIntersector.h"
 #include "accel/MakeIntersector.h"
 #include "render/RowRunner.h"
 
@@ -43,7 +42,10 @@ void printProgress(int row, int height) {
 } // namespace
 
 Vec3 RayTracer::trace(const Scene &scene, const Ray &ray, int depth) const {
-  return trace(scene, ListIntersector(scene.shapes), ray, depth);
+  // Built through makeIntersector so that this file sees no concrete
+  // structure: the compiler would otherwise guess the only one it sees at
+  // every query of the other overload and test for it each time.
+  return trace(scene, *makeIntersector(scene.shapes, Structure::List), ray, depth);
 }
 
 Vec3 RayTracer::trace(const Scene &scene, const Intersector &shapes, const Ray &ray,
