@@ -11,14 +11,8 @@ enum class Structure {
   List, // the literal walk over the shape list (the reference)
   Flat, // flat SIMD arrays of spheres and triangles in list order
   Bvh,  // a bounding volume hierarchy
-  Auto, // flat or bvh by shape count: see chooseStructure()
+  Auto, // flat or bvh by shape count (MakeIntersector.cpp says which and why)
 };
-
-// From this many shapes on, Auto picks the bvh.
-inline constexpr std::size_t kBvhFromShapes = 32;
-
-// What Auto runs for a list of `shapeCount` shapes.
-Structure chooseStructure(std::size_t shapeCount);
 
 // The structure of the given kind over the shape list starting at `shapes`.
 // The flat arrays and the bvh copy the shapes' geometry; when the copies do
