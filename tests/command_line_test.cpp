@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include "app/CommandLine.h"
+#include "app/UsableCpus.h"
 
 namespace {
 
@@ -24,6 +27,23 @@ TEST(SizeArgument, LargestImagesStillFitTheBmpFields) {
   // The byte counts of the largest sizes overflow a signed 64-bit product.
   EXPECT_NE(checkImageSize("2147483647", "2147483647", w, h), "");
   EXPECT_NE(checkImageSize("2147482648", "2146483648", w, h), "");
+}
+
+TEST(UsableCpus, FollowTheAffinityMaskNotTheOnlineCount) {
+  // As under taskset -c: one CPU allowed means one worker, however many exist.
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  EXPECT_LE(usableCpuCount(), CPU_COUNT(&all));
+  int first = 0;
+  while (!CPU_ISSET(first, &all)) {
+    ++first;
+  }
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(usableCpuCount(), 1);
+  sched_setaffinity(0, sizeof all, &all);
 }
 
 } // namespace
