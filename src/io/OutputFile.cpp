@@ -31,7 +31,9 @@ std::string followLinks(std::string path) {
 int createTemporary(const std::string &final, mode_t mode, std::string &name) {
   const std::size_t slash = final.rfind('/');
   const std::string directory = slash == std::string::npos ? "" : final.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? final : final.substr(slash + 1);
+  // Shortened so that a name near the length limit still has room for the suffix.
+  const std::string base =
+      (slash == std::string::npos ? final : final.substr(slash + 1)).substr(0, 200);
   for (int attempt = 0; attempt < 100; ++attempt) {
     name = directory + "." + base + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) +
            ".tmp";
@@ -91,6 +93,9 @@ WriteResult OutputFile::open(std::uint64_t expectedSize) {
   }
   setPendingTemporary(temporary_.c_str());
   if (exists) {
+    // Owner first (only root may give a file away; otherwise it stays the
+    // writer's), then the mode, which a change of owner may have cleared.
+    [[maybe_unused]] const int owned = fchown(fd_, existing.st_uid, existing.st_gid);
     fchmod(fd_, mode);
   }
   state_ = WriteResult::Ok;
