@@ -86,12 +86,15 @@ WriteResult OutputFile::open(std::uint64_t expectedSize) {
   }
   // The new file keeps the old one's permissions; a new name gets the umask's.
   const mode_t mode = exists ? existing.st_mode & 07777 : 0666;
-  fd_ = createTemporary(final_, mode, temporary_);
-  if (fd_ < 0) {
-    temporary_.clear();
-    return state_ = WriteResult::CannotOpen;
+  {
+    const TerminationSignalsDeferred deferred;
+    fd_ = createTemporary(final_, mode, temporary_);
+    if (fd_ < 0) {
+      temporary_.clear();
+      return state_ = WriteResult::CannotOpen;
+    }
+    setPendingTemporary(temporary_.c_str());
   }
-  setPendingTemporary(temporary_.c_str());
   if (exists) {
     // Owner first (only root may give a file away; otherwise it stays the
     // writer's), then the mode, which a change of owner may have cleared.

@@ -4,6 +4,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -56,4 +57,17 @@ void setPendingTemporary(const char *path) {
     std::atomic_signal_fence(std::memory_order_seq_cst);
     pendingSet = 1;
   }
+}
+
+TerminationSignalsDeferred::TerminationSignalsDeferred() {
+  sigset_t deferred;
+  sigemptyset(&deferred);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&deferred, signal);
+  }
+  pthread_sigmask(SIG_BLOCK, &deferred, &previous_);
+}
+
+TerminationSignalsDeferred::~TerminationSignalsDeferred() {
+  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <csignal>
+
 // Signal dispositions for a process that writes an output file: SIGPIPE is
 // ignored (a reader of the progress reports that goes away must not end the
 // run; the failed write is simply dropped), SIGXFSZ is ignored (a file-size
@@ -11,3 +13,16 @@ void installOutputSignalHandling();
 // The temporary file the handlers remove; null when there is none. The path
 // is copied; one pending file at a time.
 void setPendingTemporary(const char *path);
+
+// Holds off SIGINT, SIGTERM and SIGHUP on this thread while it lives, so that
+// a temporary file is never created without being registered for removal.
+class TerminationSignalsDeferred {
+public:
+  TerminationSignalsDeferred();
+  ~TerminationSignalsDeferred();
+  TerminationSignalsDeferred(const TerminationSignalsDeferred &) = delete;
+  TerminationSignalsDeferred &operator=(const TerminationSignalsDeferred &) = delete;
+
+private:
+  sigset_t previous_;
+};

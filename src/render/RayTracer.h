@@ -8,7 +8,7 @@
 #include "render/Intersector.h"
 #include "scene/Scene.h"
 
-class Image;
+// Receives each finished row of a render; see RenderOptions::rowFinished.
 using RowFinished = std::function<void(const Image &image, int row)>;
 
 // How a render is carried out. Every choice gives the same bytes; only the
