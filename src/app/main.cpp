@@ -3,15 +3,16 @@
 // Loads the scene, renders it with one progress report per row, and writes a
 // 24-bit BMP. Exit status 0 when the image was written, 1 otherwise, always
 // after exactly one message from the stage that failed. The output is
-// prepared before the render (its temporary file, disk space and memory) and
-// saved row by row as the render goes; the old file is replaced at the end.
+// prepared before the render (its temporary file, disk space and memory),
+// written row by row from the raster after it, and put in place of the old
+// file at the end.
 
 #include <new>
 #include <string>
 
 #include "app/CommandLine.h"
 #include "app/UsableCpus.h"
-#include "image/BmpStream.h"
+#include "image/BmpWriter.h"
 #include "io/Console.h"
 #include "io/OutputFile.h"
 #include "io/OutputSignals.h"
@@ -57,19 +58,21 @@ int main(int argc, char **argv) {
   // made before the first row; running out ends the run with a message, not
   // an abort.
   try {
-    BmpStream output(argv[2], width, height);
-    // An output that cannot be opened is reported after the render, as it
-    // always was; one that has no room is not worth rendering for.
+    BmpWriter output(argv[2], width, height);
+    // An output that cannot be opened is reported after the render, where
+    // that message has always come; one that has no room is not worth
+    // rendering for.
     if (output.open() == WriteResult::CannotWrite) {
-      return output.finish() == 1 ? 0 : 1;
+      reportBmpWrite(argv[2], WriteResult::CannotWrite);
+      return 1;
     }
     RenderOptions options;
     options.threads = usableCpuCount();
-    options.rowFinished = [&output](const Image &image, int row) { output.writeRow(image, row); };
-    if (!RayTracer().render(scene, width, height, options)) {
+    const std::unique_ptr<Image> image = RayTracer().render(scene, width, height, options);
+    if (!image) {
       return fail(noMemory);
     }
-    return output.finish() == 1 ? 0 : 1;
+    return output.write(*image) == 1 ? 0 : 1;
   } catch (const std::bad_alloc &) {
     return fail(noMemory);
   }

@@ -68,12 +68,17 @@ OutputFile::~OutputFile() {
 
 WriteResult OutputFile::open(std::uint64_t expectedSize) {
   installOutputSignalHandling();
-  final_ = followLinks(path_);
   struct stat existing {};
-  const bool exists = stat(final_.c_str(), &existing) == 0;
-  if (exists && !S_ISREG(existing.st_mode)) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return state_ = fd_ < 0 ? WriteResult::CannotOpen : WriteResult::Ok;
+  const bool exists = stat(path_.c_str(), &existing) == 0;
+  final_ = followLinks(path_);
+  struct stat followed {};
+  // Descriptors (/dev/stdout is one whatever it leads to), devices, FIFOs, and
+  // links that the kernel resolves otherwise than by their text.
+  inPlace_ = path_.rfind("/dev/", 0) == 0 || path_.rfind("/proc/", 0) == 0 ||
+             (exists && (!S_ISREG(existing.st_mode) || stat(final_.c_str(), &followed) != 0 ||
+                         followed.st_dev != existing.st_dev || followed.st_ino != existing.st_ino));
+  if (inPlace_) {
+    return state_ = WriteResult::Ok;
   }
   if (exists) {
     // Renaming needs only a writable directory; a file its owner cannot
@@ -113,7 +118,17 @@ WriteResult OutputFile::open(std::uint64_t expectedSize) {
   return state_;
 }
 
+bool OutputFile::openInPlace() {
+  if (fd_ < 0) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  }
+  return fd_ >= 0;
+}
+
 WriteResult OutputFile::write(const void *data, std::size_t size) {
+  if (state_ == WriteResult::Ok && inPlace_ && !openInPlace()) {
+    return fail(WriteResult::CannotOpen);
+  }
   if (state_ == WriteResult::Ok) {
     if (!writeAll(fd_, static_cast<const unsigned char *>(data), size)) {
       return fail(WriteResult::CannotWrite);
@@ -124,6 +139,9 @@ WriteResult OutputFile::write(const void *data, std::size_t size) {
 }
 
 WriteResult OutputFile::commit() {
+  if (state_ == WriteResult::Ok && inPlace_ && !openInPlace()) {
+    return fail(WriteResult::CannotOpen);
+  }
   if (state_ != WriteResult::Ok) {
     return state_;
   }

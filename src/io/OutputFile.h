@@ -12,8 +12,9 @@ enum class WriteResult { Ok, CannotOpen, CannotWrite };
 // over the final name. Until then, and after any failure, the old file is
 // untouched; the temporary file is removed on failure, on destruction without
 // commit(), and when SIGINT, SIGTERM or SIGHUP end the process. A path that
-// names something other than a regular file (/dev/stdout, a FIFO, a device)
-// is written in place.
+// names something other than a regular file (a FIFO, a device) or lies under
+// /dev or /proc (/dev/stdout) is opened at the first write and written in
+// place, as a plain open-and-write would.
 class OutputFile {
 public:
   explicit OutputFile(std::string path) : path_(std::move(path)) {}
@@ -24,7 +25,8 @@ public:
   // Creates the temporary file and reserves `expectedSize` bytes of disk for
   // it, so that a full disk or a file-size limit shows before any work is
   // done: CannotOpen when the file cannot be created (a missing directory, a
-  // read-only file), CannotWrite when the space cannot be had.
+  // read-only file), CannotWrite when the space cannot be had. A file written
+  // in place is only opened by the first write (or commit).
   WriteResult open(std::uint64_t expectedSize = 0);
   // Appends bytes; the first failure is kept and later writes do nothing.
   WriteResult write(const void *data, std::size_t size);
@@ -37,11 +39,13 @@ public:
 
 private:
   WriteResult fail(WriteResult why);
+  bool openInPlace();
   void discard();
 
   std::string path_;
   std::string final_;     // path_ with its symlinks followed
   std::string temporary_; // empty when writing in place
+  bool inPlace_ = false;
   int fd_ = -1;
   std::uint64_t written_ = 0;
   std::uint64_t reserved_ = 0;

@@ -142,12 +142,11 @@ std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int heig
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height,
                                          const RenderOptions &options) const {
   const std::unique_ptr<Intersector> shapes = makeIntersector(scene, options.shapes);
-  return render(scene, width, height, *shapes, options.threads, options.rowFinished);
+  return render(scene, width, height, *shapes, options.threads);
 }
 
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height,
-                                         const Intersector &shapes, int threads,
-                                         const RowFinished &rowFinished) const {
+                                         const Intersector &shapes, int threads) const {
   auto image = std::make_unique<Image>(width, height);
   if (!image->valid()) {
     return nullptr;
@@ -178,11 +177,7 @@ std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int heig
   if (threads <= 0) {
     threads = int(std::thread::hardware_concurrency());
   }
-  runRows(height, threads, start, stepY, renderRow, [&](int row) {
-    if (rowFinished) {
-      rowFinished(*image, row);
-    }
-    printProgress(row, height);
-  });
+  runRows(height, threads, start, stepY, renderRow,
+          [height](int row) { printProgress(row, height); });
   return image;
 }

@@ -1,15 +1,11 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 
 #include "geometry/Ray.h"
 #include "image/Image.h"
 #include "render/Intersector.h"
 #include "scene/Scene.h"
-
-// Receives each finished row of a render; see RenderOptions::rowFinished.
-using RowFinished = std::function<void(const Image &image, int row)>;
 
 // How a render is carried out. Every choice gives the same bytes; only the
 // time differs.
@@ -24,10 +20,6 @@ struct RenderOptions {
   Shapes shapes = Shapes::Best;
   // Worker threads; 0 means one per hardware thread.
   int threads = 0;
-  // Called on the calling thread for each row in row order, as soon as that
-  // row and all rows before it are done, before its progress report: the
-  // image writer saves rows as they finish.
-  RowFinished rowFinished;
 };
 
 // The shape-query structure of the given kind, built for `scene`.
@@ -50,8 +42,7 @@ public:
   // The same with a given shape-query structure, built for this scene, and
   // thread count (0 = one per hardware thread).
   std::unique_ptr<Image> render(const Scene &scene, int width, int height,
-                                const Intersector &shapes, int threads,
-                                const RowFinished &rowFinished = {}) const;
+                                const Intersector &shapes, int threads) const;
 
   // The colour seen along `ray`, not limited to [0, 1].
   Vec3 trace(const Scene &scene, const Ray &ray, int depth) const;
