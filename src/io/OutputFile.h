@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 enum class WriteResult { Ok, CannotOpen, CannotWrite };
 
