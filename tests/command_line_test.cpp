@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "app/CommandLine.h"
 #include "app/UsableCpus.h"
@@ -44,6 +48,23 @@ TEST(UsableCpus, FollowTheAffinityMaskNotTheOnlineCount) {
   ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
   EXPECT_EQ(usableCpuCount(), 1);
   sched_setaffinity(0, sizeof all, &all);
+}
+
+TEST(UsableCpus, TheTightestQuotaAlongTheCgroupPathCounts) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("cgroup-test-" + std::to_string(getpid()));
+  std::filesystem::create_directories(root / "a/b");
+  const auto put = [&](const std::string &file, const std::string &text) {
+    std::ofstream(root / file) << text;
+  };
+  put("membership", "1:cpu:/elsewhere\n0::/a/b\n");
+  EXPECT_EQ(cpusInQuota((root / "membership").string(), root.string()), 0);
+  put("a/b/cpu.max", "max 100000\n");
+  put("a/cpu.max", "250000 100000\n"); // two and a half CPUs: three threads
+  EXPECT_EQ(cpusInQuota((root / "membership").string(), root.string()), 3);
+  put("cpu.max", "20000 100000\n"); // a fifth of a CPU still gets one
+  EXPECT_EQ(cpusInQuota((root / "membership").string(), root.string()), 1);
+  std::filesystem::remove_all(root);
 }
 
 } // namespace

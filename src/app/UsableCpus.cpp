@@ -29,10 +29,10 @@ int cpusInAffinityMask() {
   return int(std::thread::hardware_concurrency());
 }
 
-// The smallest quota/period of cpu.max along the cgroup path, rounded up;
-// 0 when no level sets one.
-int cpusInQuota() {
-  std::ifstream membership("/proc/self/cgroup");
+} // namespace
+
+int cpusInQuota(const std::string &membershipFile, const std::string &cgroupRoot) {
+  std::ifstream membership(membershipFile);
   std::string line;
   std::string path;
   while (std::getline(membership, line)) {
@@ -45,11 +45,12 @@ int cpusInQuota() {
   }
   int limit = 0;
   while (true) {
-    std::ifstream max("/sys/fs/cgroup" + path + (path == "/" ? "" : "/") + "cpu.max");
+    std::ifstream max(cgroupRoot + path + (path == "/" ? "" : "/") + "cpu.max");
     std::string quota;
     double period = 0;
     if (max >> quota >> period && quota != "max" && period > 0) {
-      const int cpus = std::max(1, int(std::ceil(std::strtod(quota.c_str(), nullptr) / period)));
+      const double share = std::ceil(std::strtod(quota.c_str(), nullptr) / period);
+      const int cpus = share < 1 ? 1 : share > 1e6 ? 1000000 : int(share);
       limit = limit == 0 ? cpus : std::min(limit, cpus);
     }
     if (path == "/" || path.empty()) {
@@ -59,11 +60,9 @@ int cpusInQuota() {
   }
 }
 
-} // namespace
-
 int usableCpuCount() {
   int cpus = cpusInAffinityMask();
-  const int quota = cpusInQuota();
+  const int quota = cpusInQuota("/proc/self/cgroup", "/sys/fs/cgroup");
   if (quota > 0) {
     cpus = std::min(cpus, quota);
   }
