@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "app/CommandLine.h"
+#include "render/UsableCpus.h"
 
 namespace {
 
@@ -24,6 +31,40 @@ TEST(SizeArgument, LargestImagesStillFitTheBmpFields) {
   // The byte counts of the largest sizes overflow a signed 64-bit product.
   EXPECT_NE(checkImageSize("2147483647", "2147483647", w, h), "");
   EXPECT_NE(checkImageSize("2147482648", "2146483648", w, h), "");
+}
+
+TEST(UsableCpus, FollowTheAffinityMaskNotTheOnlineCount) {
+  // As under taskset -c: one CPU allowed means one worker, however many exist.
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  EXPECT_LE(usableCpuCount(), CPU_COUNT(&all));
+  int first = 0;
+  while (!CPU_ISSET(first, &all)) {
+    ++first;
+  }
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(usableCpuCount(), 1);
+  sched_setaffinity(0, sizeof all, &all);
+}
+
+TEST(UsableCpus, TheTightestQuotaAlongTheCgroupPathCounts) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("cgroup-test-" + std::to_string(getpid()));
+  std::filesystem::create_directories(root / "a/b");
+  const auto put = [&](const std::string &file, const std::string &text) {
+    std::ofstream(root / file) << text;
+  };
+  put("membership", "1:cpu:/elsewhere\n0::/a/b\n");
+  EXPECT_EQ(cpusInQuota((root / "membership").string(), root.string()), 0);
+  put("a/b/cpu.max", "max 100000\n");
+  put("a/cpu.max", "250000 100000\n"); // two and a half CPUs: three threads
+  EXPECT_EQ(cpusInQuota((root / "membership").string(), root.string()), 3);
+  put("cpu.max", "20000 100000\n"); // a fifth of a CPU still gets one
+  EXPECT_EQ(cpusInQuota((root / "membership").string(), root.string()), 1);
+  std::filesystem::remove_all(root);
 }
 
 } // namespace

@@ -2,13 +2,19 @@
 //
 // Loads the scene, renders it with one progress report per row, and writes a
 // 24-bit BMP. Exit status 0 when the image was written, 1 otherwise, always
-// after exactly one message from the stage that failed.
+// after exactly one message from the stage that failed. The output is
+// prepared before the render (its temporary file, disk space and memory),
+// written row by row from the raster after it, and put in place of the old
+// file at the end.
 
 #include <new>
 #include <string>
 
 #include "app/CommandLine.h"
+#include "image/BmpWriter.h"
 #include "io/Console.h"
+#include "io/OutputFile.h"
+#include "io/OutputSignals.h"
 #include "render/RayTracer.h"
 #include "scene/Scene.h"
 
@@ -22,6 +28,7 @@ int fail(const std::string &message) {
 } // namespace
 
 int main(int argc, char **argv) {
+  installOutputSignalHandling();
   if (argc != 5) {
     return fail(std::string("Usage: ") + (argc > 0 ? argv[0] : "raytracer") +
                 " inputFile outputFile imageWidth imageHeight");
@@ -34,6 +41,11 @@ int main(int argc, char **argv) {
     return fail(sizeProblem);
   }
 
+  const std::string sameFile = outputIsInputProblem(argv[1], argv[2]);
+  if (!sameFile.empty()) {
+    return fail(sameFile);
+  }
+
   Scene scene;
   if (scene.load(argv[1]) != 1) {
     return 1;
@@ -41,14 +53,23 @@ int main(int argc, char **argv) {
 
   const std::string noMemory = "Not enough memory for a " + std::to_string(width) + " x " +
                                std::to_string(height) + " image";
-  // The raster, the shape-query structure and the encoded file are the large
-  // allocations here; running out ends the run with a message, not an abort.
+  // The raster and the shape-query structure are the large allocations, both
+  // made before the first row; running out ends the run with a message, not
+  // an abort.
   try {
+    BmpWriter output(argv[2], width, height);
+    // An output that cannot be opened is reported after the render, where
+    // that message has always come; one that has no room is not worth
+    // rendering for.
+    if (output.open() == WriteResult::CannotWrite) {
+      reportBmpWrite(argv[2], WriteResult::CannotWrite);
+      return 1;
+    }
     const std::unique_ptr<Image> image = RayTracer().render(scene, width, height);
     if (!image) {
       return fail(noMemory);
     }
-    return image->writeBmp(argv[2]) == 1 ? 0 : 1;
+    return output.write(*image) == 1 ? 0 : 1;
   } catch (const std::bad_alloc &) {
     return fail(noMemory);
   }

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "io/Console.h"
+#include "io/OutputFile.h"
+#include "io/OutputSignals.h"
 #include "io/WholeFile.h"
 #include "mesh/ObjConverter.h"
 
@@ -49,6 +51,7 @@ bool parseSize(const std::string &text, double &size) {
 } // namespace
 
 int main(int argc, char **argv) {
+  installOutputSignalHandling();
   const std::string program = argc > 0 ? argv[0] : "obj2scene";
   const std::string usage = "Usage: " + program + kUsage;
 
@@ -81,6 +84,13 @@ int main(int argc, char **argv) {
   }
   const std::string &inputPath = files[0];
   const std::string &outputPath = files[1];
+
+  if (inputPath != "-" && outputPath != "-") {
+    const std::string sameFile = outputIsInputProblem(inputPath, outputPath);
+    if (!sameFile.empty()) {
+      return say(sameFile, 1);
+    }
+  }
 
   std::string objText;
   const ReadResult read =

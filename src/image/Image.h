@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "io/OutputFile.h"
+
 // An RGB raster of 8-bit values. Row 0 is the bottom row of the picture,
 // which is also the order a bottom-up BMP file stores its rows in.
 class Image {
@@ -27,9 +29,18 @@ public:
   // The whole BMP file: a 54-byte header, then rows bottom-up, each pixel
   // as blue, green, red, each row padded with zeros to a multiple of 4 bytes.
   std::vector<std::uint8_t> encodeBmp() const;
+  // The parts of that file: its size, its header and one stored row
+  // (rowSize bytes, padding included) written to `out`.
+  static std::size_t bmpRowSize(int width) { return (std::size_t(width) * 3 + 3) / 4 * 4; }
+  static std::size_t bmpFileSize(int width, int height) {
+    return kBmpHeaderSize + bmpRowSize(width) * std::size_t(height);
+  }
+  void encodeBmpHeader(std::uint8_t *out) const;
+  void encodeBmpRow(int y, std::uint8_t *out) const;
+  static constexpr std::size_t kBmpHeaderSize = 54;
 
   // Writes encodeBmp() to `path`; 1 on success, 0 after printing a one-line
-  // message. A file that could not be written completely is removed.
+  // message. On failure an existing file at `path` is left as it was.
   int writeBmp(const std::string &path) const;
 
   const int width;
@@ -46,3 +57,7 @@ private:
     return value >= 1.0f ? 255 : std::uint8_t(int(double(value) * 255.0));
   }
 };
+
+// Prints the BMP writer's message for a failed write of `path` ("Could not
+// open file for writing : ", "Could not write file : "); 1 for Ok, else 0.
+int reportBmpWrite(const std::string &path, WriteResult result);

@@ -42,18 +42,8 @@ ReadResult readWholeFile(const std::string &path, std::string &text, std::uintma
 }
 
 WriteResult writeWholeFile(const std::string &path, const void *data, std::size_t size) {
-  std::FILE *file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    return WriteResult::CannotOpen;
-  }
-  const bool written = std::fwrite(data, 1, size, file) == size;
-  const bool closed = std::fclose(file) == 0;
-  if (written && closed) {
-    return WriteResult::Ok;
-  }
-  std::error_code ignored;
-  if (std::filesystem::is_regular_file(path, ignored)) {
-    std::filesystem::remove(path, ignored);
-  }
-  return WriteResult::CannotWrite;
+  OutputFile file(path);
+  file.open(size);
+  file.write(data, size);
+  return file.commit();
 }

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "io/OutputFile.h"
+
 // Whole files in one piece: the scene loader and obj2scene read their input
 // this way, the BMP writer and obj2scene write their output this way.
 
@@ -24,10 +26,7 @@ ReadResult readAll(std::FILE *file, std::string &text, std::uintmax_t maxBytes =
 ReadResult readWholeFile(const std::string &path, std::string &text,
                          std::uintmax_t maxBytes = kNoSizeLimit);
 
-enum class WriteResult { Ok, CannotOpen, CannotWrite };
-
-// Creates or truncates `path` and writes `size` bytes. When they cannot all
-// be written and the file closed (a full disk), a regular file at `path` is
-// removed so that no truncated file is left behind; a device or other special
-// file the path may name (such as /dev/full) is never removed.
+// Writes `size` bytes from memory as the whole new content of `path`, through
+// an OutputFile: the old file is replaced only when the new one is complete,
+// and is left as it was on any failure.
 WriteResult writeWholeFile(const std::string &path, const void *data, std::size_t size);

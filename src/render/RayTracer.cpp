@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
 #include "accel/MakeIntersector.h"
 #include "render/RowRunner.h"
+#include "render/UsableCpus.h"
 
 namespace {
 
@@ -142,7 +142,7 @@ std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int heig
     }
   };
   if (threads <= 0) {
-    threads = int(std::thread::hardware_concurrency());
+    threads = usableCpuCount();
   }
   runRows(height, threads, start, stepY, renderRow,
           [height](int row) { printProgress(row, height); });

@@ -16,12 +16,12 @@ public:
 
   // Renders at width x height (both at least 1) and prints one progress
   // report per row, in row order, flushed at once. Rows are rendered in
-  // parallel on every hardware thread, with the structure makeIntersector()
+  // parallel on every CPU this process may use, with the structure makeIntersector()
   // picks for the scene; the bytes do not depend on either. Returns null if
   // the raster cannot be allocated.
   std::unique_ptr<Image> render(const Scene &scene, int width, int height) const;
   // The same with a given shape-query structure, built over this scene's
-  // shapes, and thread count (0 = one per hardware thread).
+  // shapes, and thread count (0 = one per CPU this process may use).
   std::unique_ptr<Image> render(const Scene &scene, int width, int height,
                                 const Intersector &shapes, int threads) const;
 

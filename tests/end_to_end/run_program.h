@@ -9,7 +9,22 @@
 struct ProgramResult {
   std::string out;
   int status = -1;
+  int signal = 0; // the signal that ended the program, if one did
 };
+
+// How the child is set up besides its arguments.
+struct ChildSetup {
+  std::size_t addressSpaceBytes = 0;    // a memory limit, when not 0
+  std::size_t fileSizeBytes = 0;        // a file-size limit (ulimit -f), when not 0
+  std::vector<std::string> environment; // NAME=value, added to this process's
+  bool closedStdout = false;            // standard output is a pipe nobody reads
+};
+
+// Starts `binary` as runProgram does and returns its process id;
+// finishProgram waits for it.
+int startProgram(const std::string &binary, const std::vector<std::string> &args,
+                 const std::filesystem::path &workingDirectory, const ChildSetup &setup);
+ProgramResult finishProgram(int pid, const std::filesystem::path &workingDirectory);
 
 // Runs `binary` with `args` in `workingDirectory`, without a shell, and
 // returns its standard output and exit status (-1 if it did not exit). A
@@ -18,6 +33,8 @@ struct ProgramResult {
 ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
                          const std::filesystem::path &workingDirectory,
                          std::size_t addressSpaceBytes = 0);
+ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
+                         const std::filesystem::path &workingDirectory, const ChildSetup &setup);
 
 // A fresh empty directory, removed with its contents on destruction.
 class ScratchDirectory {
