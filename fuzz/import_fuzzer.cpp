@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::string path =
       "/tmp/import-fuzz-" + std::to_string(getpid()) + "." + extensionFor(bytes);
   std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-  const ReadOutcome read = readMeshIsolated(path, ReadLimits{2.0, 256u << 20}, readMeshWithAssimp);
+  const ReadOutcome read = readMeshIsolated(path, ReadLimits{1.0, 256u << 20}, readMeshWithAssimp);
   unlink(path.c_str());
   if (!read.error.empty()) {
     check(oneLine(read.error) && read.mesh.triangles.empty());

@@ -1,5 +1,5 @@
 // Writes the small meshes under tests/data/meshes: one tetrahedron in every
-// format scenetool import reads (the GLB files place it through a mirrored,
+// format scenetool import reads (the glTF and GLB files place it through a mirrored,
 // scaled child node of a moved node), and a concave polygon with a line and a
 // point. Run by scripts/make-test-meshes.sh, which installs the npm packages.
 //
@@ -88,6 +88,9 @@ async function glb() {
   const parent = doc.createNode('moved').setTranslation([1, 2, 3]).addChild(child);
   doc.createScene().addChild(parent);
   fs.writeFileSync(path.join(out, 'tetra.glb'), await io.writeBinary(doc));
+  // The text form: tetra.gltf with its data in tetra.bin.
+  buffer.setURI('tetra.bin');
+  await io.write(path.join(out, 'tetra.gltf'), doc);
   await doc.transform(draco({ method: 'edgebreaker' }));
   fs.writeFileSync(path.join(out, 'tetra-draco.glb'), await io.writeBinary(doc));
 }

@@ -54,8 +54,9 @@ const std::vector<Triangle> kTetrahedron = {
 
 TEST(ScenetoolImport, EveryFormatGivesTheSameTrianglesWithTheirWinding) {
   ScratchDirectory dir;
-  for (const char *name : {"tetra.obj", "tetra-ascii.ply", "tetra-binary.ply", "tetra-ascii.stl",
-                           "tetra-binary.stl", "tetra.off", "tetra.glb", "tetra-draco.glb"}) {
+  for (const char *name :
+       {"tetra.obj", "tetra-ascii.ply", "tetra-binary.ply", "tetra-ascii.stl", "tetra-binary.stl",
+        "tetra.off", "tetra.gltf", "tetra.glb", "tetra-draco.glb"}) {
     const ProgramResult result =
         runImport({(kMeshes / name).string(), "-", "--keep-size"}, dir.path());
     ASSERT_EQ(result.status, 0) << name << ": " << result.out;
