@@ -63,6 +63,39 @@ write('tetra-ascii.stl', 'solid tetra\n' + faces.map((f) => `facet normal ${norm
   write('tetra-binary.stl', body);
 }
 
+// Collada, stored z-up: the reader turns its root so that y is up, which
+// takes a stored (x, -z, y) back to (x, y, z).
+write('tetra.dae', `<?xml version="1.0" encoding="utf-8"?>
+<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
+  <asset><unit name="meter" meter="1"/><up_axis>Z_UP</up_axis></asset>
+  <library_geometries>
+    <geometry id="tetra" name="tetra">
+      <mesh>
+        <source id="tetra-positions">
+          <float_array id="tetra-positions-array" count="12">${points.map(([x, y, z]) => `${x} ${-z} ${y}`).join(' ')}</float_array>
+          <technique_common>
+            <accessor source="#tetra-positions-array" count="4" stride="3">
+              <param name="X" type="float"/><param name="Y" type="float"/><param name="Z" type="float"/>
+            </accessor>
+          </technique_common>
+        </source>
+        <vertices id="tetra-vertices"><input semantic="POSITION" source="#tetra-positions"/></vertices>
+        <triangles count="4">
+          <input semantic="VERTEX" source="#tetra-vertices" offset="0"/>
+          <p>${faces.flat().join(' ')}</p>
+        </triangles>
+      </mesh>
+    </geometry>
+  </library_geometries>
+  <library_visual_scenes>
+    <visual_scene id="scene" name="scene">
+      <node id="tetra-node" name="tetra"><instance_geometry url="#tetra"/></node>
+    </visual_scene>
+  </library_visual_scenes>
+  <scene><instance_visual_scene url="#scene"/></scene>
+</COLLADA>
+`);
+
 // An L-shaped hexagon starting at the corner from which a fan of triangles
 // overlaps itself, then a line and a point that a scene cannot show.
 write('concave.obj', '# L-shaped hexagon\nv 1 2 0\nv 0 2 0\nv 0 0 0\nv 2 0 0\nv 2 1 0\nv 1 1 0\n' +

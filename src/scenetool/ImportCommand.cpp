@@ -21,7 +21,7 @@ const char *const kImportUsage =
     "[--time-limit SECONDS] [--memory-limit MB]";
 
 const char *const kImportHelp =
-    "Turns a mesh (.obj, .ply, .stl, .gltf, .glb, .off) into a raytracer scene file.\n"
+    "Turns a mesh (.obj, .ply, .stl, .gltf, .glb, .off, .dae) into a raytracer scene file.\n"
     "Use - as output.txt to write standard output.\n"
     "  --size N          scale the mesh so its largest extent is N units; by default the\n"
     "                    smallest size from 10 up at which 99% of the triangles show\n"
@@ -38,7 +38,7 @@ const char *const kImportHelp =
 
 namespace {
 
-const char *const kFormats[] = {"obj", "ply", "stl", "gltf", "glb", "off"};
+const char *const kFormats[] = {"obj", "ply", "stl", "gltf", "glb", "off", "dae"};
 
 int fail(const std::string &message) {
   sayLine(message);
@@ -173,8 +173,12 @@ int import(const ImportRequest &request) {
   const std::string &input = request.input;
   const std::string extension = lowerExtension(input);
   if (std::find(std::begin(kFormats), std::end(kFormats), extension) == std::end(kFormats)) {
-    return fail("Unsupported mesh format '" + extension + "' of " + input +
-                ": scenetool import reads .obj, .ply, .stl, .gltf, .glb and .off files");
+    const std::string formats =
+        "scenetool import reads .obj, .ply, .stl, .gltf, .glb, .off and .dae files";
+    return fail(extension.empty()
+                    ? "Cannot tell the mesh format of " + input +
+                          " without an extension: " + formats
+                    : "Unsupported mesh format '" + extension + "' of " + input + ": " + formats);
   }
   std::error_code error;
   const auto status = std::filesystem::status(input, error);

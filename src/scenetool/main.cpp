@@ -17,13 +17,14 @@ namespace {
 
 const char *const kUsage = "Usage: scenetool <command> [arguments] (scenetool --help lists them)";
 
-const char *const kHelp = "scenetool: tools for raytracer scene files.\n"
-                          "  scenetool import mesh-file output.txt [options]\n"
-                          "      turn a mesh (OBJ, PLY, STL, glTF, GLB, OFF) into a scene\n"
-                          "  scenetool scale scene.txt K output.txt\n"
-                          "      scale a whole scene by K so that it lights the same\n"
-                          "  scenetool help <command>   the options of a command\n"
-                          "  scenetool --version";
+const char *const kHelp =
+    "scenetool: tools for raytracer scene files.\n"
+    "  scenetool import mesh-file output.txt [options]\n"
+    "      turn a mesh (OBJ, PLY, STL, glTF, GLB, OFF, Collada) into a scene\n"
+    "  scenetool scale scene.txt K output.txt\n"
+    "      scale a whole scene by K so that it lights the same\n"
+    "  scenetool help <command>   the options of a command\n"
+    "  scenetool --version";
 
 int say(const std::string &message, int status) {
   sayLine(message);

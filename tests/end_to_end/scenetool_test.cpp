@@ -56,7 +56,7 @@ TEST(ScenetoolImport, EveryFormatGivesTheSameTrianglesWithTheirWinding) {
   ScratchDirectory dir;
   for (const char *name :
        {"tetra.obj", "tetra-ascii.ply", "tetra-binary.ply", "tetra-ascii.stl", "tetra-binary.stl",
-        "tetra.off", "tetra.gltf", "tetra.glb", "tetra-draco.glb"}) {
+        "tetra.off", "tetra.dae", "tetra.gltf", "tetra.glb", "tetra-draco.glb"}) {
     const ProgramResult result =
         runImport({(kMeshes / name).string(), "-", "--keep-size"}, dir.path());
     ASSERT_EQ(result.status, 0) << name << ": " << result.out;
@@ -163,8 +163,11 @@ TEST(ScenetoolImport, FailuresPrintOneLineExitWithOneAndWriteNothing) {
       {{tetra, "out.txt", "--up", "x"}, "Invalid --up value 'x': expected y or z\n"},
       {{"mesh.3ds", "out.txt"},
        "Unsupported mesh format '3ds' of mesh.3ds: scenetool import reads .obj, .ply, .stl, "
-       ".gltf, .glb and .off files\n"},
+       ".gltf, .glb, .off and .dae files\n"},
       {{"missing.obj", "out.txt"}, "Error opening input file missing.obj\n"},
+      {{"-", "out.txt"},
+       "Cannot tell the mesh format of - without an extension: scenetool import reads .obj, "
+       ".ply, .stl, .gltf, .glb, .off and .dae files\n"},
       {{"bad-index.ply", "out.txt"},
        "Cannot read bad-index.ply: Validation failed: aiMesh::mFaces[0]::mIndices[2] is out of "
        "range\n"},
