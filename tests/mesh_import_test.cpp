@@ -88,6 +88,10 @@ TEST(MeshWire, RepliesRoundTripAndDamagedOnesAreRefused) {
   EXPECT_EQ(reply.mesh.skippedPoints, 4u);
   EXPECT_EQ(reply.mesh.skippedLines, 5u);
 
+  // No triangles at all (only points and lines) is a valid reply too.
+  const Reply empty = decodeReply(encodeMesh(Mesh{}));
+  EXPECT_TRUE(empty.valid);
+  EXPECT_TRUE(empty.mesh.points.empty() && empty.mesh.triangles.empty());
   EXPECT_FALSE(decodeReply("").valid);
   EXPECT_FALSE(decodeReply(bytes.substr(0, bytes.size() - 1)).valid);
   EXPECT_FALSE(decodeReply(bytes + "x").valid);

@@ -5,8 +5,11 @@
 
 namespace {
 
+// An empty vector's data() may be null, which append and memcpy must not see.
 void appendRaw(std::string &out, const void *data, std::size_t size) {
-  out.append(static_cast<const char *>(data), size);
+  if (size > 0) {
+    out.append(static_cast<const char *>(data), size);
+  }
 }
 
 void appendCount(std::string &out, std::uint64_t value) {
@@ -19,6 +22,9 @@ public:
   bool take(void *data, std::size_t size) {
     if (bytes_.size() - pos_ < size) {
       return false;
+    }
+    if (size == 0) {
+      return true;
     }
     std::memcpy(data, bytes_.data() + pos_, size);
     pos_ += size;
