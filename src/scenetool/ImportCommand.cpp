@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -77,10 +79,11 @@ bool parseImport(const std::vector<std::string> &args, ImportRequest &request, i
       return false;
     }
     for (std::size_t i = 0; i < count; ++i) {
+      // Every value ends up as a float in the scene.
       const auto value = finiteNumber((*values)[i]);
-      if (!value) {
-        status =
-            fail("Invalid " + option + " value '" + (*values)[i] + "': expected a finite number");
+      if (!value || !(std::fabs(*value) <= std::numeric_limits<float>::max())) {
+        status = fail("Invalid " + option + " value '" + (*values)[i] +
+                      "': expected a number within the range of 32-bit floats");
         return false;
       }
       out[i] = *value;
@@ -142,15 +145,18 @@ bool parseImport(const std::vector<std::string> &args, ImportRequest &request, i
     } else if (arg == "--floor") {
       request.scene.floor = true;
     } else if (arg == "--time-limit" || arg == "--memory-limit") {
-      double limit = 0.0;
-      if (!numbers(arg, 1, &limit)) {
+      const auto text = in.values(1);
+      if (!text) {
+        status = fail(kImportUsage);
         return false;
       }
-      if (!(limit > 0.0 && limit <= 1e7)) {
-        status = fail("Invalid " + arg + " value: expected a number above 0 and at most 10000000");
+      const auto limit = finiteNumber((*text)[0]);
+      if (!limit || !(*limit > 0.0 && *limit <= 1e7)) {
+        status = fail("Invalid " + arg + " value '" + (*text)[0] +
+                      "': expected a number above 0 and at most 10000000");
         return false;
       }
-      (arg == "--time-limit" ? request.seconds : request.megabytes) = limit;
+      (arg == "--time-limit" ? request.seconds : request.megabytes) = *limit;
     } else if (arg.size() > 1 && arg[0] == '-') {
       status = fail(kImportUsage);
       return false;

@@ -159,7 +159,11 @@ TEST(ScenetoolImport, FailuresPrintOneLineExitWithOneAndWriteNothing) {
       {{tetra, "out.txt", "--size", "0"},
        "Invalid size '0': expected a number above 0 and at most 1000000\n"},
       {{tetra, "out.txt", "--at", "1", "nan", "2"},
-       "Invalid --at value 'nan': expected a finite number\n"},
+       "Invalid --at value 'nan': expected a number within the range of 32-bit floats\n"},
+      {{tetra, "out.txt", "--material", "1", "1", "1", "1e39", "0"},
+       "Invalid --material value '1e39': expected a number within the range of 32-bit floats\n"},
+      {{tetra, "out.txt", "--time-limit", "0"},
+       "Invalid --time-limit value '0': expected a number above 0 and at most 10000000\n"},
       {{tetra, "out.txt", "--up", "x"}, "Invalid --up value 'x': expected y or z\n"},
       {{"mesh.3ds", "out.txt"},
        "Unsupported mesh format '3ds' of mesh.3ds: scenetool import reads .obj, .ply, .stl, "
