@@ -28,7 +28,7 @@ std::vector<std::string> notesFor(const Mesh &mesh, const Placement &placed,
                                   const PlacementOptions &placement) {
   std::vector<std::string> notes;
   const std::size_t count = mesh.triangles.size();
-  if (placement.sizeMode == SizeMode::Automatic && placed.size > kDefaultSize) {
+  if (placement.sizeMode == SizeMode::Automatic) {
     notes.push_back("Size " + formatDouble(placed.size) + " chosen so that 99% of the " +
                     "triangles are large enough to show (--size N chooses another)");
   }
