@@ -110,12 +110,23 @@ TEST(ScenetoolImport, AMeshLandsInAnExistingRoomWithAtAndSize) {
                                    {{{0, 0.5, -5.5}, {2, 0.5, -4.5}, {0, 0.5, -4.5}}},
                                    {{{0, 0.5, -4.5}, {2, 0.5, -4.5}, {0, 1, -4.5}}},
                                }));
-  dir.write("room.txt", "camera\n0 2 4\n0 1 -5\n0 1 0\n40\nambientLight\n0.2 0.2 0.2\n"
-                        "directionLight\n1 1 1\n0.3 1 1\n" +
-                            mesh);
-  const ProgramResult render =
-      runProgram(RAYTRACER_BINARY, {"room.txt", "room.bmp", "4", "1"}, dir.path());
-  EXPECT_EQ(render.status, 0);
+  // In a room, it renders exactly like the same triangles written by hand.
+  const std::string room = "camera\n0 2 4\n0 1 -5\n0 1 0\n40\nambientLight\n0.2 0.2 0.2\n"
+                           "directionLight\n1 1 1\n0.3 1 1\n";
+  dir.write("imported.txt", room + mesh);
+  dir.write("by-hand.txt", room + "material\n1 0 0\n10\n0.5\n"
+                                  "triangle\n0 0.5 -4.5\n0 0.5 -5.5\n2 0.5 -4.5\n"
+                                  "triangle\n0 0.5 -4.5\n2 0.5 -4.5\n0 1 -4.5\n"
+                                  "triangle\n0 0.5 -4.5\n0 1 -4.5\n0 0.5 -5.5\n"
+                                  "triangle\n2 0.5 -4.5\n0 0.5 -5.5\n0 1 -4.5\n");
+  for (const std::string name : {"imported", "by-hand"}) {
+    EXPECT_EQ(
+        runProgram(RAYTRACER_BINARY, {name + ".txt", name + ".bmp", "16", "12"}, dir.path()).status,
+        0);
+  }
+  const std::string image = readFile(dir.path() / "imported.bmp");
+  EXPECT_NE(image.find_first_not_of('\0', 54), std::string::npos) << "the mesh is lit";
+  EXPECT_EQ(image, readFile(dir.path() / "by-hand.bmp"));
 }
 
 TEST(ScenetoolImport, DefaultsChooseTheSizeFrameWithAMarginAndRender) {
