@@ -15,7 +15,7 @@ struct Orientation {
 };
 
 // Z-up (when `zUp`) is turned Y-up first, then the turns about x, y and z, in
-// that order, in degrees (counter-clockwise looking down the axis).
+// that order, in degrees (counter-clockwise seen from the axis's positive end).
 Orientation makeOrientation(bool zUp, double degreesX, double degreesY, double degreesZ);
 
 enum class SizeMode {
