@@ -3,10 +3,9 @@ include(GNUInstallDirs)
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/man/raytracer.1 ${PROJECT_SOURCE_DIR}/docs/man/scenetool.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# The renderer's own rule, for a build whose top level does not install it.
-if(NOT RAYTRACER_INSTALLS_RENDERER)
-  install(TARGETS raytracer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+# The package holds the renderer too. (Where the top level installs it as
+# well, the second rule copies the same file again.)
+install(TARGETS raytracer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME raytracer)
