@@ -36,7 +36,8 @@ const char *const kImportHelp =
     "  --frame           add a camera aimed at the mesh, an ambient and two direction lights\n"
     "  --floor           add a floor just below the mesh\n"
     "  --time-limit S    give up reading after S seconds (default 30 plus 1 per MB)\n"
-    "  --memory-limit MB give up reading beyond MB megabytes (default 1024 plus 64 per MB)";
+    "  --memory-limit MB give up reading beyond MB megabytes (default 1024 plus 64 times\n"
+    "                    the file's size)";
 
 namespace {
 
