@@ -8,8 +8,8 @@
 
 #include "io/OutputFile.h"
 
-// Whole files in one piece: the scene loader and obj2scene read their input
-// this way, the BMP writer and obj2scene write their output this way.
+// Whole files in one piece: the scene loader and scenetool read their input
+// this way, and scenetool writes its scenes this way.
 
 inline constexpr std::uintmax_t kNoSizeLimit = std::numeric_limits<std::uintmax_t>::max();
 

@@ -46,10 +46,10 @@ std::vector<Program> programs() {
            kProgress,
            "",
            "Could not write file : "},
-          {OBJ2SCENE_BINARY,
+          {SCENETOOL_BINARY,
            "mesh.obj",
            kMesh,
-           {"mesh.obj", "out"},
+           {"import", "mesh.obj", "out", "--size", "10"},
            "",
            "Wrote 2 triangles to out\n",
            "Error writing output file "}};
@@ -208,7 +208,8 @@ TEST(OutputSafety, OutputThatIsTheInputIsRefusedAndBothAreKept) {
     EXPECT_EQ(result.out, "The output file " + output + " is the input file scene.txt\n");
     EXPECT_EQ(result.status, 1);
   }
-  const ProgramResult result = runProgram(OBJ2SCENE_BINARY, {"mesh.obj", "mesh.obj"}, dir.path());
+  const ProgramResult result =
+      runProgram(SCENETOOL_BINARY, {"import", "mesh.obj", "mesh.obj"}, dir.path());
   EXPECT_EQ(result.out, "The output file mesh.obj is the input file mesh.obj\n");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(readFile(dir.path() / "scene.txt"), kScene);
