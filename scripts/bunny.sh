@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The showcase: fetches the Stanford bunny from the npm package `bunny`
 # (vertex positions and triangles), writes it as a Wavefront OBJ file,
-# converts it with obj2scene into scenes/bunny.txt and renders it into
+# imports it with scenetool into scenes/bunny.txt and renders it into
 # docs/gallery/bunny.png.
 #
 # Usage: scripts/bunny.sh [width height]      (default 480 360)
@@ -29,9 +29,9 @@ node -e '
 ' "$PWD/$work/node_modules/bunny" >"$work/bunny.obj"
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target raytracer obj2scene >/dev/null
+cmake --build --preset release --target raytracer scenetool >/dev/null
 
-build/release/obj2scene "$work/bunny.obj" scenes/bunny.txt --frame --floor
+build/release/src/scenetool/scenetool import "$work/bunny.obj" scenes/bunny.txt --frame --floor
 time build/release/raytracer scenes/bunny.txt "$work/bunny.bmp" "$width" "$height" >/dev/null
 mkdir -p docs/gallery
 bmptopnm "$work/bunny.bmp" 2>/dev/null | pnmtopng >docs/gallery/bunny.png 2>/dev/null

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes scenes/meshes/torus-knot.obj: a tube along a (2,3) torus knot, made
-of quads so that obj2scene has polygons to fan into triangles.
+of quads so that scenetool import has polygons to split into triangles.
 
 Usage: scripts/make-torus-knot.py > scenes/meshes/torus-knot.obj
 """

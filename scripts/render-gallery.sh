@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Regenerates the whole gallery: builds the release programs, converts the
-# example mesh with obj2scene, renders every scenes/*.txt and stores each
+# Regenerates the whole gallery: builds the release programs, imports the
+# example mesh with scenetool, renders every scenes/*.txt and stores each
 # picture as docs/gallery/<scene>.png (netpbm converts the BMP files).
 #
 # Usage: scripts/render-gallery.sh [width height]      (default 480 360)
 #
-# scenes/bunny.txt comes from scripts/bunny.sh, which fetches the mesh with npm.
+# scenes/bunny.txt comes from scripts/bunny.sh and docs/gallery/draco-bunny.png
+# from scripts/draco-bunny.sh, which fetch their meshes with npm.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,9 +21,10 @@ for tool in bmptopnm pnmtopng; do
 done
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target raytracer obj2scene >/dev/null
+cmake --build --preset release --target raytracer scenetool >/dev/null
 
-build/release/obj2scene scenes/meshes/torus-knot.obj scenes/mesh.txt --frame --floor
+build/release/src/scenetool/scenetool import scenes/meshes/torus-knot.obj scenes/mesh.txt \
+  --frame --floor
 
 mkdir -p docs/gallery
 scratch=$(mktemp -d)

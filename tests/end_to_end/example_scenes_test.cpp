@@ -1,5 +1,5 @@
 // The examples in the scene guide must keep loading and rendering, and the
-// mesh scene must stay what obj2scene makes of its OBJ file today. (The scenes
+// mesh scene must stay what scenetool import makes of its OBJ file today. (The scenes
 // in scenes/ are rendered by render_identity_test.)
 
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ TEST(ExampleScenes, MeshSceneIsTheConvertedTorusKnot) {
   ScratchDirectory dir;
   const std::string obj = std::string(SCENES_DIR) + "/meshes/torus-knot.obj";
   const ProgramResult result =
-      runProgram(OBJ2SCENE_BINARY, {obj, "mesh.txt", "--frame", "--floor"}, dir.path());
+      runProgram(SCENETOOL_BINARY, {"import", obj, "mesh.txt", "--frame", "--floor"}, dir.path());
   ASSERT_EQ(result.status, 0) << result.out;
   // The committed file names the OBJ by the relative path the gallery script uses.
   std::string converted = readFile(dir.path() / "mesh.txt");

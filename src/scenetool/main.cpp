@@ -1,0 +1,68 @@
+// scenetool <command> [arguments]: companion tool for scene authors.
+// Every message goes to standard output, like the renderer's; exit status 0
+// on success, 1 otherwise.
+
+#include <string>
+#include <vector>
+
+#include "io/Console.h"
+#include "scenetool/ImportCommand.h"
+#include "scenetool/ScaleCommand.h"
+
+#ifndef SCENETOOL_VERSION
+#define SCENETOOL_VERSION "unknown"
+#endif
+
+namespace {
+
+const char *const kUsage = "Usage: scenetool <command> [arguments] (scenetool --help lists them)";
+
+const char *const kHelp = "scenetool: tools for raytracer scene files.\n"
+                          "  scenetool import mesh-file output.txt [options]\n"
+                          "      turn a mesh (OBJ, PLY, STL, glTF, GLB, OFF) into a scene\n"
+                          "  scenetool scale scene.txt K output.txt\n"
+                          "      scale a whole scene by K so that it lights the same\n"
+                          "  scenetool help <command>   the options of a command\n"
+                          "  scenetool --version";
+
+int say(const std::string &message, int status) {
+  sayLine(message);
+  return status;
+}
+
+int help(const std::string &command) {
+  if (command == "import") {
+    return say(std::string(kImportUsage) + "\n" + kImportHelp, 0);
+  }
+  if (command == "scale") {
+    return say(std::string(kScaleUsage) + "\n" + kScaleHelp, 0);
+  }
+  return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (args.empty()) {
+    return say(kUsage, 1);
+  }
+  const std::string &command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "--help" || command == "-h" || (command == "help" && rest.empty())) {
+    return say(std::string(kUsage) + "\n" + kHelp, 0);
+  }
+  if (command == "--version") {
+    return say("scenetool " SCENETOOL_VERSION, 0);
+  }
+  if (command == "help" && rest.size() == 1) {
+    return help(rest[0]);
+  }
+  if (command == "import") {
+    return runImport(rest);
+  }
+  if (command == "scale") {
+    return runScale(rest);
+  }
+  return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
+}
