@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "geometry/Material.h"
 #include "geometry/Ray.h"
 
@@ -25,6 +27,9 @@ public:
   // hitting the surface they start on. Triangles also use it as their
   // determinant threshold.
   const float epsilon = 0.01f;
+  // Line of the scene file that declared the shape (1-based; 0 when not
+  // loaded from a file). Read only by diagnostics.
+  std::uint32_t sourceLine = 0;
   Shape *next;
   Material material;
 };

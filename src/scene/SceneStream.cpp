@@ -164,3 +164,10 @@ void SceneStream::discardOne() {
   }
   ++pos_;
 }
+
+std::uint32_t SceneStream::lineAt(std::size_t offset) {
+  const auto from = text_.begin() + std::ptrdiff_t(linesCountedTo_);
+  linesBefore_ += std::uint32_t(std::count(from, text_.begin() + std::ptrdiff_t(offset), '\n'));
+  linesCountedTo_ = offset;
+  return linesBefore_ + 1;
+}
