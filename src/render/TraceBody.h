@@ -69,7 +69,7 @@ Vec3 RayTracer::traceObserved(const Scene &scene, const Intersector &shapes, con
     const Vec3 filtered = mul(material.color, light->color);
     const Vec3 diffuseTerm = scale(filtered, float(diffuse));
     const Vec3 specularTerm = scale(filtered, specular);
-    observer.lightAdded(*light, diffuseTerm, specularTerm);
+    observer.lightAdded(*light, diffuse, 1.0f, diffuseTerm, specularTerm);
     addInPlace(diffuseSum, diffuseTerm);
     addInPlace(specularSum, specularTerm);
   }
@@ -91,7 +91,7 @@ Vec3 RayTracer::traceObserved(const Scene &scene, const Intersector &shapes, con
     const Vec3 filtered = mul(material.color, light->color);
     const Vec3 diffuseTerm = scale(scale(filtered, float(diffuse)), attenuation);
     const Vec3 specularTerm = scale(scale(filtered, specular), attenuation);
-    observer.lightAdded(*light, diffuseTerm, specularTerm);
+    observer.lightAdded(*light, diffuse, attenuation, diffuseTerm, specularTerm);
     addInPlace(diffuseSum, diffuseTerm);
     addInPlace(specularSum, specularTerm);
   }

@@ -18,9 +18,10 @@ struct NoTraceObserver {
   void lightSkipped(const DirectionLight &, bool, const Ray &) {}
   void lightSkipped(const PointLight &, bool, const Ray &) {}
   // A light that adds `diffuse` and `specular` (before the reflectivity
-  // weights).
-  void lightAdded(const DirectionLight &, const Vec3 &, const Vec3 &) {}
-  void lightAdded(const PointLight &, const Vec3 &, const Vec3 &) {}
+  // weights); `cosine` is the light direction dotted with the normal, and
+  // `attenuation` the 1/d^2 factor of a point light (1 for direction lights).
+  void lightAdded(const DirectionLight &, double, float, const Vec3 &, const Vec3 &) {}
+  void lightAdded(const PointLight &, double, float, const Vec3 &, const Vec3 &) {}
   // A mirror ray about to be traced one level deeper.
   void reflection(const Ray &, int) {}
   // The colour the trace at this depth returns.

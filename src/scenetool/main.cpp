@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "io/Console.h"
+#include "scenetool/CheckCommand.h"
 #include "scenetool/ImportCommand.h"
 #include "scenetool/ScaleCommand.h"
 
@@ -17,13 +18,16 @@ namespace {
 
 const char *const kUsage = "Usage: scenetool <command> [arguments] (scenetool --help lists them)";
 
-const char *const kHelp = "scenetool: tools for raytracer scene files.\n"
-                          "  scenetool import mesh-file output.txt [options]\n"
-                          "      turn a mesh (OBJ, PLY, STL, glTF, GLB, OFF) into a scene\n"
-                          "  scenetool scale scene.txt K output.txt\n"
-                          "      scale a whole scene by K so that it lights the same\n"
-                          "  scenetool help <command>   the options of a command\n"
-                          "  scenetool --version";
+const char *const kHelp =
+    "scenetool: tools for raytracer scene files.\n"
+    "  scenetool import mesh-file output.txt [options]\n"
+    "      turn a mesh (OBJ, PLY, STL, glTF, GLB, OFF) into a scene\n"
+    "  scenetool scale scene.txt K output.txt\n"
+    "      scale a whole scene by K so that it lights the same\n"
+    "  scenetool check scene.txt [W H]\n"
+    "      report likely mistakes, one line each (exit 0 none, 1 some, 2 unreadable)\n"
+    "  scenetool help <command>   the options of a command\n"
+    "  scenetool --version";
 
 int say(const std::string &message, int status) {
   sayLine(message);
@@ -36,6 +40,9 @@ int help(const std::string &command) {
   }
   if (command == "scale") {
     return say(std::string(kScaleUsage) + "\n" + kScaleHelp, 0);
+  }
+  if (command == "check") {
+    return say(std::string(kCheckUsage) + "\n" + kCheckHelp, 0);
   }
   return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
 }
@@ -63,6 +70,9 @@ int main(int argc, char **argv) {
   }
   if (command == "scale") {
     return runScale(rest);
+  }
+  if (command == "check") {
+    return runCheck(rest);
   }
   return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
 }
