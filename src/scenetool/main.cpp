@@ -7,6 +7,7 @@
 
 #include "io/Console.h"
 #include "scenetool/CheckCommand.h"
+#include "scenetool/ExplainCommand.h"
 #include "scenetool/ImportCommand.h"
 #include "scenetool/ScaleCommand.h"
 
@@ -44,6 +45,9 @@ int help(const std::string &command) {
   if (command == "check") {
     return say(std::string(kCheckUsage) + "\n" + kCheckHelp, 0);
   }
+  if (command == "explain") {
+    return say(std::string(kExplainUsage) + "\n" + kExplainHelp, 0);
+  }
   return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
 }
 
@@ -73,6 +77,9 @@ int main(int argc, char **argv) {
   }
   if (command == "check") {
     return runCheck(rest);
+  }
+  if (command == "explain") {
+    return runExplain(rest);
   }
   return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
 }
