@@ -10,6 +10,7 @@
 #include "scenetool/ExplainCommand.h"
 #include "scenetool/ImportCommand.h"
 #include "scenetool/ScaleCommand.h"
+#include "scenetool/WatchCommand.h"
 
 #ifndef SCENETOOL_VERSION
 #define SCENETOOL_VERSION "unknown"
@@ -48,6 +49,9 @@ int help(const std::string &command) {
   if (command == "explain") {
     return say(std::string(kExplainUsage) + "\n" + kExplainHelp, 0);
   }
+  if (command == "watch") {
+    return say(std::string(kWatchUsage) + "\n" + kWatchHelp, 0);
+  }
   return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
 }
 
@@ -80,6 +84,9 @@ int main(int argc, char **argv) {
   }
   if (command == "explain") {
     return runExplain(rest);
+  }
+  if (command == "watch") {
+    return runWatch(rest);
   }
   return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
 }
