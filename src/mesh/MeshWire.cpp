@@ -20,7 +20,10 @@ public:
     if (bytes_.size() - pos_ < size) {
       return false;
     }
-    std::memcpy(data, bytes_.data() + pos_, size);
+    // An empty vector's data() may be null, which memcpy may not be given.
+    if (size != 0) {
+      std::memcpy(data, bytes_.data() + pos_, size);
+    }
     pos_ += size;
     return true;
   }
