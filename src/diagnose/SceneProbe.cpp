@@ -29,11 +29,11 @@ public:
   explicit ProbeObserver(const Scene &scene) {
     for (const PointLight *l = scene.pointLights; l != nullptr; l = l->next) {
       index_[l] = lights.size();
-      lights.push_back({l, 0.0, 0.0, false});
+      lights.push_back({"pointLight", l->sourceLine, 0.0, 0.0, false});
     }
     for (const DirectionLight *l = scene.directionLights; l != nullptr; l = l->next) {
       index_[l] = lights.size();
-      lights.push_back({l, 0.0, 0.0, false});
+      lights.push_back({"directionLight", l->sourceLine, 0.0, 0.0, false});
     }
   }
 
@@ -74,21 +74,8 @@ private:
   std::unordered_map<const void *, std::size_t> index_;
 };
 
-std::string lightKeyword(const Scene &scene, const void *light) {
-  for (const PointLight *l = scene.pointLights; l != nullptr; l = l->next) {
-    if (l == light) {
-      return "pointLight";
-    }
-  }
-  return "directionLight";
-}
-
-std::uint32_t lightLine(const void *light, const std::string &keyword) {
-  return keyword == "pointLight" ? static_cast<const PointLight *>(light)->sourceLine
-                                 : static_cast<const DirectionLight *>(light)->sourceLine;
-}
-
-// The middle of the corners of every finite shape, to say where to look.
+// Where the shapes are, to say where to look: the mean of the spheres' centres
+// and the triangles' first corners.
 std::string shapesCentre(const Scene &scene) {
   double sum[3] = {};
   double count = 0;
@@ -213,8 +200,8 @@ void checkProbe(const Scene &scene, const ProbeResult &probe, int width, int hei
       }
     }
     for (const ProbeResult::LightSeen &seen : probe.lights) {
-      const std::string keyword = lightKeyword(scene, seen.light);
-      const std::uint32_t line = lightLine(seen.light, keyword);
+      const std::string keyword = seen.keyword;
+      const std::uint32_t line = seen.line;
       if (!seen.lightsSomething) {
         findings.push_back({line == 0 ? 1 : line, "lights-nothing",
                             keyword + " lights no surface the camera sees: every one is turned "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -19,7 +20,8 @@ struct ProbeResult {
   std::vector<const Shape *> seen;           // by a ray from the eye
   std::vector<const Shape *> seenFromBehind; // ... from well behind, not grazing
   struct LightSeen {
-    const void *light = nullptr;
+    const char *keyword = ""; // "pointLight" or "directionLight"
+    std::uint32_t line = 0;
     // Largest colour channel x 1/d^2 x cosine over the points it lights
     // from the front, and the distance at that point (point lights).
     double strongest = 0.0;
