@@ -31,7 +31,7 @@ node -e '
 cmake --preset release >/dev/null
 cmake --build --preset release --target raytracer scenetool >/dev/null
 
-build/release/src/scenetool/scenetool import "$work/bunny.obj" scenes/bunny.txt --frame --floor
+build/release/scenetool import "$work/bunny.obj" scenes/bunny.txt --frame --floor
 time build/release/raytracer scenes/bunny.txt "$work/bunny.bmp" "$width" "$height" >/dev/null
 mkdir -p docs/gallery
 bmptopnm "$work/bunny.bmp" 2>/dev/null | pnmtopng >docs/gallery/bunny.png 2>/dev/null

@@ -31,7 +31,7 @@ cmake --build --preset release --target raytracer scenetool >/dev/null
 # The two commands from a downloaded mesh to a picture:
 (
   cd "$work"
-  ../release/src/scenetool/scenetool import bunny.glb bunny.txt --frame --floor
+  ../release/scenetool import bunny.glb bunny.txt --frame --floor
   time ../release/raytracer bunny.txt bunny.bmp "$width" "$height" >/dev/null
 )
 mkdir -p docs/gallery

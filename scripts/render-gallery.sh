@@ -23,7 +23,7 @@ done
 cmake --preset release >/dev/null
 cmake --build --preset release --target raytracer scenetool >/dev/null
 
-build/release/src/scenetool/scenetool import scenes/meshes/torus-knot.obj scenes/mesh.txt \
+build/release/scenetool import scenes/meshes/torus-knot.obj scenes/mesh.txt \
   --frame --floor
 
 mkdir -p docs/gallery

@@ -1,4 +1,4 @@
-// The scene loader's reading of numbers. (Its messages are covered line by
+// The scene loader's reading of numbers and of file lines. (Its messages are covered line by
 // line by the conformance cases.)
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "scene/Scene.h"
 #include "scene/SceneStream.h"
 
 namespace {
@@ -54,3 +55,26 @@ TEST(SceneStreamNumbers, ReadAsStandardStreamExtractionReadsThem) {
 }
 
 } // namespace
+
+// Diagnostics name the line an editor shows, whatever the layout: CR LF line
+// ends, blank and comment lines, numbers spread over fewer or more lines.
+TEST(SceneLines, EveryCommandKnowsTheFileLineOfItsKeyword) {
+  Scene scene;
+  ASSERT_EQ(scene.loadText("# comment\r\n\r\ncamera\r\n0 0 5 0 0 0\r\n0 1 0\r\n40\r\n"
+                           "ambientLight\n0.1\n0.1\n\n0.1\n"
+                           "material\n1 1 1 1 0\n"
+                           "sphere\n0 0 0\n1\n"
+                           "\n\n"
+                           "pointLight\n1 1 1\n0 5 0\n"
+                           "directionLight\n1 1 1\n0 1 0\n"
+                           "triangle\n0 0 0\n1 0 0\n0 1 0"),
+            1);
+  EXPECT_EQ(scene.cameraLine, 3u);
+  EXPECT_EQ(scene.ambientLine, 7u);
+  EXPECT_EQ(scene.firstMaterialLine, 12u);
+  ASSERT_NE(scene.shapes, nullptr);
+  EXPECT_EQ(scene.shapes->sourceLine, 25u);       // the triangle, last read
+  EXPECT_EQ(scene.shapes->next->sourceLine, 14u); // the sphere
+  EXPECT_EQ(scene.pointLights->sourceLine, 19u);
+  EXPECT_EQ(scene.directionLights->sourceLine, 22u);
+}

@@ -34,6 +34,9 @@ public:
   virtual Vec3 normalAt(const Vec3 &point) const = 0;
 
   const Kind kind;
+  // Line of the scene file that declared the shape (1-based; 0 when not
+  // loaded from a file). Read only by diagnostics.
+  std::uint32_t sourceLine = 0;
   Shape *next;
   Material material;
 };

@@ -21,9 +21,21 @@ public:
   // the raster cannot be allocated.
   std::unique_ptr<Image> render(const Scene &scene, int width, int height) const;
   // The same with a given shape-query structure, built over this scene's
-  // shapes, and thread count (0 = one per CPU this process may use).
+  // shapes, and thread count (0 = one per CPU this process may use); without
+  // the progress reports when `reportProgress` is false.
   std::unique_ptr<Image> render(const Scene &scene, int width, int height,
-                                const Intersector &shapes, int threads) const;
+                                const Intersector &shapes, int threads,
+                                bool reportProgress = true) const;
+
+  // The primary rays of a width x height picture: the ray of column x, row y
+  // has the direction start + stepY + ... (y times) + stepX + ... (x times),
+  // added in that order; runRows() walks them as render() does.
+  struct CameraRays {
+    Vec3 start;
+    Vec3 stepX;
+    Vec3 stepY;
+  };
+  static CameraRays cameraRays(const Scene &scene, int width, int height);
 
   // The colour seen along `ray`, not limited to [0, 1], found by walking the
   // shape list.
@@ -31,4 +43,9 @@ public:
   // The same, asking `shapes` (built over this scene's shapes) which shapes a
   // ray meets.
   Vec3 trace(const Scene &scene, const Intersector &shapes, const Ray &ray, int depth) const;
+  // The same, telling `observer` each step (see TraceObserver.h); defined in
+  // TraceBody.h. trace() is this with an observer that does nothing.
+  template <class Observer>
+  Vec3 traceObserved(const Scene &scene, const Intersector &shapes, const Ray &ray, int depth,
+                     Observer &observer) const;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "geometry/Vec3.h"
 
 // A light at a position; it falls off with the square of the distance.
@@ -10,6 +12,8 @@ struct PointLight {
   PointLight *next;
   Vec3 position;
   Vec3 color;
+  // Line of the scene file that declared the light; 0 when not loaded.
+  std::uint32_t sourceLine = 0;
 };
 
 // A light infinitely far away. `direction` points from a lit surface towards
@@ -23,4 +27,6 @@ struct DirectionLight {
   DirectionLight *next;
   Vec3 direction;
   Vec3 color;
+  // Line of the scene file that declared the light; 0 when not loaded.
+  std::uint32_t sourceLine = 0;
 };

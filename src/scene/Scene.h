@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "geometry/Shape.h"
@@ -46,4 +47,11 @@ public:
   PointLight *pointLights = nullptr;
   DirectionLight *directionLights = nullptr;
   Shape *shapes = nullptr;
+
+  // Where the file set the camera and the ambient light last and the first
+  // material (1-based; 0 when it never did). Shapes and lights carry their
+  // own line. Read only by diagnostics.
+  std::uint32_t cameraLine = 0;
+  std::uint32_t ambientLine = 0;
+  std::uint32_t firstMaterialLine = 0;
 };

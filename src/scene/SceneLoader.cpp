@@ -83,6 +83,7 @@ int Scene::loadText(std::string text) {
   long long lineNumber = 0;
 
   while (!in.atEnd()) {
+    const std::size_t lineStart = in.position();
     const std::string line = in.readLine();
     ++lineNumber;
 
@@ -122,30 +123,42 @@ int Scene::loadText(std::string text) {
     }
     in.discardOne();
 
+    // The line as an editor counts it, for diagnostics; lineNumber above is
+    // the nominal count the messages use.
+    const std::uint32_t sourceLine = in.lineAt(lineStart);
     switch (command->kind) {
     case Kind::Camera:
       setCamera(vec(n), vec(n + 3), vec(n + 6), n[9]);
+      cameraLine = sourceLine;
       break;
     case Kind::AmbientLight:
       ambient = vec(n);
+      ambientLine = sourceLine;
       break;
     case Kind::DirectionLight:
       addDirectionLight(vec(n), vec(n + 3));
+      directionLights->sourceLine = sourceLine;
       break;
     case Kind::PointLight:
       addPointLight(vec(n), vec(n + 3));
+      pointLights->sourceLine = sourceLine;
       break;
     case Kind::Material:
       // Shapes take a copy, so this affects only shapes read from here on.
       material.color = vec(n);
       material.exponent = n[3];
       material.reflectivity = n[4];
+      if (firstMaterialLine == 0) {
+        firstMaterialLine = sourceLine;
+      }
       break;
     case Kind::Triangle:
       addTriangle(material, vec(n), vec(n + 3), vec(n + 6));
+      shapes->sourceLine = sourceLine;
       break;
     case Kind::Sphere:
       addSphere(material, vec(n), n[3]);
+      shapes->sourceLine = sourceLine;
       break;
     }
     lineNumber += command->lines - 1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // The character stream the scene loader reads: the whole file in memory, with
@@ -34,6 +35,13 @@ public:
   // Consumes one character, whatever it is.
   void discardOne();
 
+  // Where the next read starts, in characters from the start of the text.
+  std::size_t position() const { return pos_; }
+  // The 1-based line of the text that `offset` lies on, as an editor counts
+  // lines. Offsets must not decrease from call to call: each call counts only
+  // the newlines since the previous one.
+  std::uint32_t lineAt(std::size_t offset);
+
 private:
   // Parses a whole token with strtod; the slow path for out-of-range values.
   NumberResult parseWithStrtod(const std::string &token, double &value);
@@ -44,4 +52,6 @@ private:
   std::size_t pos_ = 0;
   bool end_ = false;
   bool failed_ = false;
+  std::size_t linesCountedTo_ = 0;
+  std::uint32_t linesBefore_ = 0;
 };

@@ -7,8 +7,11 @@
 
 #include "io/Console.h"
 #include "io/OutputSignals.h"
+#include "scenetool/CheckCommand.h"
+#include "scenetool/ExplainCommand.h"
 #include "scenetool/ImportCommand.h"
 #include "scenetool/ScaleCommand.h"
+#include "scenetool/WatchCommand.h"
 
 #ifndef SCENETOOL_VERSION
 #define SCENETOOL_VERSION "unknown"
@@ -24,6 +27,8 @@ const char *const kHelp =
     "      turn a mesh (OBJ, PLY, STL, glTF, GLB, OFF, Collada) into a scene\n"
     "  scenetool scale scene.txt K output.txt\n"
     "      scale a whole scene by K so that it lights the same\n"
+    "  scenetool check scene.txt [W H]\n"
+    "      report likely mistakes, one line each (exit 0 none, 1 some, 2 unreadable)\n"
     "  scenetool help <command>   the options of a command\n"
     "  scenetool --version";
 
@@ -38,6 +43,15 @@ int help(const std::string &command) {
   }
   if (command == "scale") {
     return say(std::string(kScaleUsage) + "\n" + kScaleHelp, 0);
+  }
+  if (command == "check") {
+    return say(std::string(kCheckUsage) + "\n" + kCheckHelp, 0);
+  }
+  if (command == "explain") {
+    return say(std::string(kExplainUsage) + "\n" + kExplainHelp, 0);
+  }
+  if (command == "watch") {
+    return say(std::string(kWatchUsage) + "\n" + kWatchHelp, 0);
   }
   return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
 }
@@ -66,6 +80,15 @@ int main(int argc, char **argv) {
   }
   if (command == "scale") {
     return runScale(rest);
+  }
+  if (command == "check") {
+    return runCheck(rest);
+  }
+  if (command == "explain") {
+    return runExplain(rest);
+  }
+  if (command == "watch") {
+    return runWatch(rest);
   }
   return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
 }

@@ -7,44 +7,29 @@
 #include <filesystem>
 #include <sstream>
 
+#include "guide_examples.h"
 #include "run_program.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The guide's scene examples are its code blocks without a language tag.
-std::vector<std::string> guideExamples() {
-  std::istringstream guide(readFile(fs::path(DOCS_DIR) / "scene-format.md"));
-  std::vector<std::string> examples;
-  bool inBlock = false;
-  bool isExample = false;
-  std::string block;
-  for (std::string line; std::getline(guide, line);) {
-    if (line.rfind("```", 0) != 0) {
-      block += inBlock ? line + "\n" : "";
-      continue;
-    }
-    if (inBlock && isExample) {
-      examples.push_back(block);
-    }
-    isExample = !inBlock && line == "```";
-    inBlock = !inBlock;
-    block.clear();
-  }
-  return examples;
-}
-
-TEST(ExampleScenes, EveryExampleInTheGuideRendersWhenPasted) {
-  const std::vector<std::string> examples = guideExamples();
+// Every example renders when pasted alone; the complete ones show something
+// (fragments say which complete scene to paste them into).
+TEST(ExampleScenes, EveryExampleInTheGuideRendersWhenPastedAndCompleteOnesAreNotBlack) {
+  const std::vector<GuideExample> examples = guideExamples();
   ASSERT_GE(examples.size(), 8u);
   ScratchDirectory dir;
-  for (const std::string &example : examples) {
-    dir.write("pasted.txt", example);
+  for (const GuideExample &example : examples) {
+    dir.write("pasted.txt", example.text);
     const ProgramResult result =
-        runProgram(RAYTRACER_BINARY, {"pasted.txt", "out.bmp", "2", "1"}, dir.path());
-    EXPECT_EQ(result.out, "100%     \r") << example;
-    EXPECT_EQ(result.status, 0) << example;
+        runProgram(RAYTRACER_BINARY, {"pasted.txt", "out.bmp", "32", "24"}, dir.path());
+    EXPECT_EQ(result.out.substr(result.out.size() - 10), "100%     \r") << example.text;
+    EXPECT_EQ(result.status, 0) << example.text;
+    if (example.complete) {
+      const std::string pixels = readFile(dir.path() / "out.bmp").substr(54);
+      EXPECT_NE(pixels.find_first_not_of('\0'), std::string::npos) << example.text;
+    }
   }
 }
 
