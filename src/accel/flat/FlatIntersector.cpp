@@ -76,12 +76,10 @@ void store(flat::TriangleBlock &block, int lane, const Triangle &triangle) {
   block.edge2Z[lane] = triangle.edge2.z;
 }
 
-// Lays `count` shapes out in blocks, `slot` numbering them in list order.
-// The SIMD kernels take two groups of lanes at a time, so the count of
-// blocks is made even; unused lanes never hit.
+// Lays the shapes out in blocks, `slot` numbering them in list order; the
+// lanes after the last shape never hit.
 template <typename Block, typename Shapes> std::vector<Block> blocksOf(const Shapes &shapes) {
-  const std::size_t used = (shapes.size() + flat::kBlockLanes - 1) / flat::kBlockLanes;
-  std::vector<Block> blocks(used + used % 2);
+  std::vector<Block> blocks((shapes.size() + flat::kBlockLanes - 1) / flat::kBlockLanes);
   for (std::size_t slot = 0; slot < blocks.size() * flat::kBlockLanes; ++slot) {
     Block &block = blocks[slot / flat::kBlockLanes];
     const int lane = int(slot % flat::kBlockLanes);
