@@ -186,6 +186,41 @@ TEST(EveryIntersector, GivesEqualParametersToTheShapeFirstInTheListAcrossKinds) 
   }
 }
 
+TEST(EveryIntersector, AnswersAsTheShapeListWhereOriginMinusShapeOverflowsOrRoundsTwice) {
+  // The flat kernels form o - centre and o - vertex0 in float; the scalar
+  // code rounds the double difference. These coordinates make it overflow,
+  // fall to a float subnormal, or round once in double and again in float.
+  const float values[] = {3.0e38f,         -3.0e38f, 1e-40f, -3e-41f,
+                          1.0f + 0x1p-23f, 0x1p-30f, 0.0f,   7.5f};
+  const int n = 8;
+  const auto point = [&](int k) {
+    return Vec3(values[k % n], values[(k + 3) % n], values[(k + 5) % n]);
+  };
+  Scene scene;
+  for (int k = 0; k < n; ++k) { // five groups of four: an odd last group of every kind
+    scene.addSphere(Material(), point(k), k % 2 == 0 ? 1.0f : 1e38f);
+    scene.addTriangle(Material(), point(k), add(point(k), {2, 0, 0}), add(point(k), {0, 2, 0}));
+  }
+  scene.addSphere(Material(), {0, 0, 0}, 0x1p-30f);
+  scene.addTriangle(Material(), {-1, -1, 3}, {1, -1, 3}, {0, 1, 3});
+  const ListIntersector list(scene.shapes);
+  const std::vector<Candidate> candidates = fastIntersectors(scene);
+  for (int from = 0; from < n; ++from) {
+    for (int to = 0; to < n + 2; ++to) {
+      const Vec3 towards =
+          to < n ? sub(point(to), point(from)) : Vec3(0, 0, to == n ? 1.0f : -1.0f);
+      const Ray ray(point(from), towards);
+      const Answers expected = ask(list, ray);
+      for (const Candidate &candidate : candidates) {
+        const Answers actual = ask(*candidate.shapes, ray);
+        ASSERT_TRUE(actual == expected) << std::setprecision(9) << candidate.name << ": " << actual
+                                        << "\nlist: " << expected << "\n"
+                                        << describe(ray, scene);
+      }
+    }
+  }
+}
+
 // Otherwise the comparisons above could pass with every shape in the list walk.
 TEST(BvhIntersector, KeepsOnlyShapesOutsideTheErrorAnalysisInTheAlwaysTestedList) {
   Scene scene;

@@ -8,30 +8,41 @@
 
 // Which structure runs for a scene, and why: the flat arrays test every
 // shape for every ray, four at a time, with no set-up; the bvh skips most
-// shapes but pays per ray for box tests and per node visited. On the
-// benchmark scenes (bench/large_scenes.sh, bench/run_benchmarks.py) the two
-// are even at about 8 triangles, the bvh is 1.5x faster at 32 and far ahead
-// beyond, while on the 18-shape hall of mirrors the flat arrays are 2x
-// faster. So: flat below 32 shapes, bvh from 32 on. The list walk is never
-// chosen: it is the reference the others are tested against.
+// shapes but pays per ray for box tests and per node visited. A triangle
+// costs the flat arrays more than a sphere and gains more from the bvh, so
+// the choice weighs shapes by kind. One thread, building included:
+// - spheres on a two-triangle floor (spheres64 and grids like it): the flat
+//   arrays are 1.3x faster at 64 spheres, the bvh 1.06x faster at 100 and
+//   2x at 256;
+// - a terrain of small triangles (bench/gen_mesh.py): the bvh is 1.15x to
+//   1.4x faster at 32 triangles and 1.5x at 50;
+// - the 18-shape hall of mirrors: the flat arrays are 2x faster.
+// So a sphere weighs 1 and a triangle 3, and the bvh runs from a weight of
+// 80 on. The list walk is never chosen: it is the reference the others are
+// tested against.
 namespace {
 
-constexpr std::size_t kBvhFromShapes = 32;
+constexpr std::size_t kSphereWeight = 1;
+constexpr std::size_t kTriangleWeight = 3;
+constexpr std::size_t kBvhFromWeight = 80;
 
-Structure chooseStructure(std::size_t shapeCount) {
-  return shapeCount >= kBvhFromShapes ? Structure::Bvh : Structure::Flat;
+// Stops counting once the bvh is certain.
+Structure chooseStructure(const Shape *shapes) {
+  std::size_t weight = 0;
+  for (const Shape *shape = shapes; shape != nullptr; shape = shape->next) {
+    weight += shape->kind == Shape::Kind::Sphere ? kSphereWeight : kTriangleWeight;
+    if (weight >= kBvhFromWeight) {
+      return Structure::Bvh;
+    }
+  }
+  return Structure::Flat;
 }
 
 } // namespace
 
 std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure structure) {
   if (structure == Structure::Auto) {
-    std::size_t count = 0;
-    for (const Shape *shape = shapes; shape != nullptr && count < kBvhFromShapes;
-         shape = shape->next) {
-      ++count;
-    }
-    structure = chooseStructure(count);
+    structure = chooseStructure(shapes);
   }
   try {
     switch (structure) {

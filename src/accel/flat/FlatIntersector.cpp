@@ -46,14 +46,15 @@ void fillUnusedSlot(flat::SphereBlock &block, int lane) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   block.centerX[lane] = block.centerY[lane] = block.centerZ[lane] = nan;
   block.centerDotCenter[lane] = block.radiusSquared[lane] = nan;
+  block.centerFloatX[lane] = block.centerFloatY[lane] = block.centerFloatZ[lane] = float(nan);
 }
 
 // A triangle slot that never hits: zero edges give a zero or NaN determinant
 // and parameter.
 void fillUnusedSlot(flat::TriangleBlock &block, int lane) {
-  block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0;
   block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
   block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
+  block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0f;
 }
 
 void store(flat::SphereBlock &block, int lane, const Sphere &sphere) {
@@ -62,26 +63,27 @@ void store(flat::SphereBlock &block, int lane, const Sphere &sphere) {
   block.centerZ[lane] = sphere.center.z;
   block.centerDotCenter[lane] = float(dot(sphere.center, sphere.center));
   block.radiusSquared[lane] = double(sphere.radius) * sphere.radius;
+  block.centerFloatX[lane] = sphere.center.x;
+  block.centerFloatY[lane] = sphere.center.y;
+  block.centerFloatZ[lane] = sphere.center.z;
 }
 
 void store(flat::TriangleBlock &block, int lane, const Triangle &triangle) {
-  block.vertexX[lane] = triangle.vertex0.x;
-  block.vertexY[lane] = triangle.vertex0.y;
-  block.vertexZ[lane] = triangle.vertex0.z;
   block.edge1X[lane] = triangle.edge1.x;
   block.edge1Y[lane] = triangle.edge1.y;
   block.edge1Z[lane] = triangle.edge1.z;
   block.edge2X[lane] = triangle.edge2.x;
   block.edge2Y[lane] = triangle.edge2.y;
   block.edge2Z[lane] = triangle.edge2.z;
+  block.vertexX[lane] = triangle.vertex0.x;
+  block.vertexY[lane] = triangle.vertex0.y;
+  block.vertexZ[lane] = triangle.vertex0.z;
 }
 
-// Lays `count` shapes out in blocks, `slot` numbering them in list order.
-// The SIMD kernels take two groups of lanes at a time, so the count of
-// blocks is made even; unused lanes never hit.
+// Lays the shapes out in blocks, `slot` numbering them in list order; the
+// lanes after the last shape never hit.
 template <typename Block, typename Shapes> std::vector<Block> blocksOf(const Shapes &shapes) {
-  const std::size_t used = (shapes.size() + flat::kBlockLanes - 1) / flat::kBlockLanes;
-  std::vector<Block> blocks(used + used % 2);
+  std::vector<Block> blocks((shapes.size() + flat::kBlockLanes - 1) / flat::kBlockLanes);
   for (std::size_t slot = 0; slot < blocks.size() * flat::kBlockLanes; ++slot) {
     Block &block = blocks[slot / flat::kBlockLanes];
     const int lane = int(slot % flat::kBlockLanes);

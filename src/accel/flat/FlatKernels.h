@@ -8,6 +8,8 @@
 // Shapes laid out in blocks of four for SIMD: each block holds one field of
 // four consecutive shapes side by side, as doubles (every float converts to
 // double exactly), so a kernel loads a field for two or four shapes at once.
+// The point subtracted from the ray origin is kept as floats, for the float
+// subtraction (a triangle's first vertex only so).
 // The kernels repeat, lane by lane, the very operations of intersectSphere
 // and intersectTriangle in the same order; each lane rounds exactly as the
 // scalar code does.
@@ -24,19 +26,24 @@ struct alignas(32) SphereBlock {
   double centerDotCenter[kBlockLanes];
   // double(radius) * radius, exact in double.
   double radiusSquared[kBlockLanes];
+  // The centre again, as floats.
+  alignas(16) float centerFloatX[kBlockLanes];
+  float centerFloatY[kBlockLanes];
+  float centerFloatZ[kBlockLanes];
 };
 
 // Unused slots of the last block hold zero edges, which never hit.
 struct alignas(32) TriangleBlock {
-  double vertexX[kBlockLanes];
-  double vertexY[kBlockLanes];
-  double vertexZ[kBlockLanes];
   double edge1X[kBlockLanes];
   double edge1Y[kBlockLanes];
   double edge1Z[kBlockLanes];
   double edge2X[kBlockLanes];
   double edge2Y[kBlockLanes];
   double edge2Z[kBlockLanes];
+  // The first vertex, as floats.
+  alignas(16) float vertexX[kBlockLanes];
+  float vertexY[kBlockLanes];
+  float vertexZ[kBlockLanes];
 };
 
 // The per-ray parts of the arithmetic, computed once with the scalar

@@ -43,9 +43,29 @@ FLAT_TARGET inline Pack squareRoot(Pack a) {
 FLAT_TARGET inline Pack negate(Pack a) {
   return _mm256_xor_pd(a, _mm256_set1_pd(-0.0));
 }
-// float(x) and back: rounds to nearest like a scalar conversion.
+// Floats, one per lane.
+using FloatPack = __m128;
+FLAT_TARGET inline FloatPack splatFloat(float value) {
+  return _mm_set1_ps(value);
+}
+FLAT_TARGET inline FloatPack loadFloats(const float *values) {
+  return _mm_load_ps(values);
+}
+FLAT_TARGET inline FloatPack subFloats(FloatPack a, FloatPack b) {
+  return _mm_sub_ps(a, b);
+}
+FLAT_TARGET inline FloatPack mulFloats(FloatPack a, FloatPack b) {
+  return _mm_mul_ps(a, b);
+}
+// float(x): rounds to nearest like a scalar conversion.
+FLAT_TARGET inline FloatPack narrow(Pack a) {
+  return _mm256_cvtpd_ps(a);
+}
+FLAT_TARGET inline Pack widen(FloatPack a) {
+  return _mm256_cvtps_pd(a);
+}
 FLAT_TARGET inline Pack roundToFloat(Pack a) {
-  return _mm256_cvtps_pd(_mm256_cvtpd_ps(a));
+  return widen(narrow(a));
 }
 // Ordered, quiet comparisons: false when either side is NaN, like C's < >= >.
 FLAT_TARGET inline Pack lessThan(Pack a, Pack b) {

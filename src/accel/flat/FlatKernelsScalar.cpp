@@ -10,9 +10,10 @@
 namespace flat::scalar {
 namespace {
 
-// The block fields are floats held exactly as doubles.
-Vec3 at(const double (&x)[kBlockLanes], const double (&y)[kBlockLanes],
-        const double (&z)[kBlockLanes], int lane) {
+// The block fields are floats, some held exactly as doubles.
+template <typename Value>
+Vec3 at(const Value (&x)[kBlockLanes], const Value (&y)[kBlockLanes], const Value (&z)[kBlockLanes],
+        int lane) {
   return {float(x[lane]), float(y[lane]), float(z[lane])};
 }
 

@@ -42,9 +42,29 @@ inline Pack squareRoot(Pack a) {
 inline Pack negate(Pack a) {
   return _mm_xor_pd(a, _mm_set1_pd(-0.0));
 }
-// float(x) and back: rounds to nearest like a scalar conversion.
+// Floats, kLanes of them in the low lanes.
+using FloatPack = __m128;
+inline FloatPack splatFloat(float value) {
+  return _mm_set1_ps(value);
+}
+inline FloatPack loadFloats(const float *values) {
+  return _mm_setr_ps(values[0], values[1], 0.0f, 0.0f);
+}
+inline FloatPack subFloats(FloatPack a, FloatPack b) {
+  return _mm_sub_ps(a, b);
+}
+inline FloatPack mulFloats(FloatPack a, FloatPack b) {
+  return _mm_mul_ps(a, b);
+}
+// float(x): rounds to nearest like a scalar conversion.
+inline FloatPack narrow(Pack a) {
+  return _mm_cvtpd_ps(a);
+}
+inline Pack widen(FloatPack a) {
+  return _mm_cvtps_pd(a);
+}
 inline Pack roundToFloat(Pack a) {
-  return _mm_cvtps_pd(_mm_cvtpd_ps(a));
+  return widen(narrow(a));
 }
 // Ordered comparisons: false when either side is NaN, like C's < >= >.
 inline Pack lessThan(Pack a, Pack b) {
