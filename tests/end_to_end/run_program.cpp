@@ -61,14 +61,6 @@ ProgramResult runProgram(const std::string &binary, const std::vector<std::strin
   return finishProgram(startProgram(binary, args, workingDirectory, setup), workingDirectory);
 }
 
-ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
-                         const std::filesystem::path &workingDirectory,
-                         std::size_t addressSpaceBytes) {
-  ChildSetup setup;
-  setup.addressSpaceBytes = addressSpaceBytes;
-  return runProgram(binary, args, workingDirectory, setup);
-}
-
 ScratchDirectory::ScratchDirectory() {
   std::string pattern = (std::filesystem::temp_directory_path() / "raytracer-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {

@@ -20,6 +20,13 @@ struct ChildSetup {
   bool closedStdout = false;            // standard output is a pipe nobody reads
 };
 
+// A child whose memory is limited to `bytes`, so that running out of it can be tested.
+inline ChildSetup memoryLimit(std::size_t bytes) {
+  ChildSetup setup;
+  setup.addressSpaceBytes = bytes;
+  return setup;
+}
+
 // Starts `binary` as runProgram does and returns its process id;
 // finishProgram waits for it.
 int startProgram(const std::string &binary, const std::vector<std::string> &args,
@@ -27,14 +34,10 @@ int startProgram(const std::string &binary, const std::vector<std::string> &args
 ProgramResult finishProgram(int pid, const std::filesystem::path &workingDirectory);
 
 // Runs `binary` with `args` in `workingDirectory`, without a shell, and
-// returns its standard output and exit status (-1 if it did not exit). A
-// non-zero `addressSpaceBytes` limits the program's memory, so that running
-// out of it can be tested.
+// returns its standard output and exit status (-1 if it did not exit).
 ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
                          const std::filesystem::path &workingDirectory,
-                         std::size_t addressSpaceBytes = 0);
-ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
-                         const std::filesystem::path &workingDirectory, const ChildSetup &setup);
+                         const ChildSetup &setup = {});
 
 // A fresh empty directory, removed with its contents on destruction.
 class ScratchDirectory {

@@ -1,13 +1,13 @@
 // scenetool check on the real binary: one small scene per kind of mistake,
 // reported on the line of the command concerned; the bundled scenes and the
-// guide's complete examples report nothing; the guide's fragments each get a
-// line that says why they render black.
+// guide's complete examples report nothing and render; the guide's fragments
+// render alone and each get a line that says why they render black.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
-#include "guide_examples.h"
 #include "run_program.h"
 
 namespace fs = std::filesystem;
@@ -116,7 +116,7 @@ TEST(ScenetoolCheck, UnloadableScenesAndBadArgumentsGiveStatus2) {
   EXPECT_EQ(check(kLit + kBall, {"10"}).status, 2);
 }
 
-TEST(ScenetoolCheck, BundledScenesAndTheGuidesCompleteExamplesAreClean) {
+TEST(ScenetoolCheck, BundledScenesAreClean) {
   for (const auto &entry : fs::directory_iterator(SCENES_DIR)) {
     if (entry.path().extension() != ".txt") {
       continue;
@@ -133,13 +133,54 @@ TEST(ScenetoolCheck, BundledScenesAndTheGuidesCompleteExamplesAreClean) {
                     "shows black");
     }
   }
-  for (const GuideExample &example : guideExamples()) {
+}
+
+// A scene example of the guide: a code block without a language tag.
+// Fragments say so on their first line ("# Fragment: ...").
+struct GuideExample {
+  std::string text;
+  bool complete = true;
+};
+
+std::vector<GuideExample> guideExamples() {
+  std::istringstream guide(readFile(fs::path(DOCS_DIR) / "scene-format.md"));
+  std::vector<GuideExample> examples;
+  bool inBlock = false;
+  bool isExample = false;
+  std::string block;
+  for (std::string line; std::getline(guide, line);) {
+    if (line.rfind("```", 0) != 0) {
+      block += inBlock ? line + "\n" : "";
+      continue;
+    }
+    if (inBlock && isExample) {
+      examples.push_back({block, block.rfind("# Fragment:", 0) != 0});
+    }
+    isExample = !inBlock && line == "```";
+    inBlock = !inBlock;
+    block.clear();
+  }
+  return examples;
+}
+
+// Every example renders when pasted alone; the complete ones show something
+// and are clean, while a fragment says why it renders black.
+TEST(ScenetoolCheck, TheGuidesExamplesRenderAndOnlyFragmentsHaveFindings) {
+  const std::vector<GuideExample> examples = guideExamples();
+  ASSERT_GE(examples.size(), 8u);
+  ScratchDirectory dir;
+  for (const GuideExample &example : examples) {
+    dir.write("pasted.txt", example.text);
+    const ProgramResult render =
+        runProgram(RAYTRACER_BINARY, {"pasted.txt", "out.bmp", "32", "24"}, dir.path());
+    EXPECT_EQ(render.out.substr(render.out.size() - 10), "100%     \r") << example.text;
+    EXPECT_EQ(render.status, 0) << example.text;
     const ProgramResult result = check(example.text);
+    EXPECT_EQ(result.status, example.complete ? 0 : 1) << example.text << result.out;
     if (example.complete) {
-      EXPECT_EQ(result.status, 0) << example.text << result.out;
+      const std::string pixels = readFile(dir.path() / "out.bmp").substr(54);
+      EXPECT_NE(pixels.find_first_not_of('\0'), std::string::npos) << example.text;
     } else {
-      // Alone in a file a fragment renders black, and says why.
-      EXPECT_EQ(result.status, 1) << example.text << result.out;
       EXPECT_NE(result.out.find("so every"), std::string::npos) << example.text << result.out;
     }
   }

@@ -18,9 +18,9 @@ const std::string kTool = SCENETOOL_BINARY;
 const fs::path kMeshes = MESHES_DIR;
 
 ProgramResult runImport(std::vector<std::string> args, const fs::path &dir,
-                        std::size_t addressSpaceBytes = 0) {
+                        const ChildSetup &setup = {}) {
   args.insert(args.begin(), "import");
-  return runProgram(kTool, args, dir, addressSpaceBytes);
+  return runProgram(kTool, args, dir, setup);
 }
 
 using Corner = std::array<double, 3>;
@@ -148,6 +148,18 @@ TEST(ScenetoolImport, DefaultsChooseTheSizeFrameWithAMarginAndRender) {
   EXPECT_EQ(render.status, 0);
 }
 
+TEST(ScenetoolImport, TheMeshSceneIsTheConvertedTorusKnot) {
+  ScratchDirectory dir;
+  const std::string obj = std::string(SCENES_DIR) + "/meshes/torus-knot.obj";
+  const ProgramResult result = runImport({obj, "mesh.txt", "--frame", "--floor"}, dir.path());
+  ASSERT_EQ(result.status, 0) << result.out;
+  // The committed file names the OBJ by the relative path the gallery script uses.
+  std::string converted = readFile(dir.path() / "mesh.txt");
+  converted.replace(converted.find(obj), obj.size(), "scenes/meshes/torus-knot.obj");
+  EXPECT_EQ(converted, readFile(fs::path(SCENES_DIR) / "mesh.txt"))
+      << "run scripts/render-gallery.sh to bring scenes/mesh.txt up to date";
+}
+
 TEST(ScenetoolImport, FailuresPrintOneLineExitWithOneAndWriteNothing) {
   ScratchDirectory dir;
   const std::string tetra = (kMeshes / "tetra.obj").string();
@@ -248,7 +260,8 @@ TEST(ScenetoolImport, RunningOutOfMemoryIsOneLineAndStatusOne) {
   // the scaling, runs out first.
   const std::size_t limits[] = {24, 32, 40, 96};
   for (const std::size_t megabytes : limits) {
-    const ProgramResult result = runImport({"grid.obj", "out.txt"}, dir.path(), megabytes << 20);
+    const ProgramResult result =
+        runImport({"grid.obj", "out.txt"}, dir.path(), memoryLimit(megabytes << 20));
     const bool wrote =
         result.status == 0 && result.out.ends_with("\nWrote 40000 triangles to out.txt\n");
     EXPECT_TRUE(wrote || refusedWith(result,
@@ -265,7 +278,7 @@ TEST(ScenetoolImport, RunningOutOfMemoryIsOneLineAndStatusOne) {
   }
   dir.write("spheres.txt", spheres);
   EXPECT_TRUE(refusedWith(runProgram(kTool, {"scale", "spheres.txt", "2", "out.txt"}, dir.path(),
-                                     std::size_t(30) << 20),
+                                     memoryLimit(std::size_t(30) << 20)),
                           "Not enough memory to scale spheres.txt\n", dir.path() / "out.txt"));
 #endif
 }
