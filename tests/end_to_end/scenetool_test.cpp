@@ -129,7 +129,7 @@ TEST(ScenetoolImport, AMeshLandsInAnExistingRoomWithAtAndSize) {
   EXPECT_EQ(image, readFile(dir.path() / "by-hand.bmp"));
 }
 
-TEST(ScenetoolImport, DefaultsChooseTheSizeFrameWithAMarginAndRender) {
+TEST(ScenetoolImport, TheDefaultSizeShowsNinetyNinePercentOfTheTriangles) {
   ScratchDirectory dir;
   // 400 slivers of 0.1 x 0.01 along 400 units: at size 10 none shows.
   std::string obj;
@@ -142,10 +142,6 @@ TEST(ScenetoolImport, DefaultsChooseTheSizeFrameWithAMarginAndRender) {
       runImport({"slivers.obj", "scene.txt", "--frame", "--floor"}, dir.path());
   EXPECT_EQ(result.out, "Size 1800 chosen so that 99% of the triangles are large enough to "
                         "show (--size N chooses another)\nWrote 400 triangles to scene.txt\n");
-  const ProgramResult render =
-      runProgram(RAYTRACER_BINARY, {"scene.txt", "out.bmp", "8", "2"}, dir.path());
-  EXPECT_EQ(render.out, "50%     \r100%     \r");
-  EXPECT_EQ(render.status, 0);
 }
 
 TEST(ScenetoolImport, TheMeshSceneIsTheConvertedTorusKnot) {
@@ -240,22 +236,18 @@ TEST(ScenetoolImport, RunningOutOfMemoryIsOneLineAndStatusOne) {
   EXPECT_EQ(claims.status, 1);
   EXPECT_EQ(std::count(claims.out.begin(), claims.out.end(), '\n'), 1);
 
-  std::string grid;
-  const int n = 200;
-  for (int i = 0; i <= n; ++i) {
-    for (int j = 0; j <= n; ++j) {
-      grid += "v " + std::to_string(i) + " " + std::to_string(j) + " 0\n";
-    }
+#ifndef RAYTRACER_SANITIZED
+  std::string grid; // 200 x 200 squares, one triangle each
+  for (int i = 0; i < 201 * 201; ++i) {
+    grid += "v " + std::to_string(i / 201) + " " + std::to_string(i % 201) + " 0\n";
   }
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      const int a = i * (n + 1) + j + 1;
-      grid += "f " + std::to_string(a) + " " + std::to_string(a + n + 1) + " " +
+  for (int a = 1; a <= 200 * 201; ++a) {
+    if (a % 201 != 0) {
+      grid += "f " + std::to_string(a) + " " + std::to_string(a + 201) + " " +
               std::to_string(a + 1) + "\n";
     }
   }
   dir.write("grid.obj", grid);
-#ifndef RAYTRACER_SANITIZED
   // However little memory the tool itself may use: the reading child, or
   // the scaling, runs out first.
   const std::size_t limits[] = {24, 32, 40, 96};
