@@ -129,21 +129,6 @@ TEST(ScenetoolImport, AMeshLandsInAnExistingRoomWithAtAndSize) {
   EXPECT_EQ(image, readFile(dir.path() / "by-hand.bmp"));
 }
 
-TEST(ScenetoolImport, TheDefaultSizeShowsNinetyNinePercentOfTheTriangles) {
-  ScratchDirectory dir;
-  // 400 slivers of 0.1 x 0.01 along 400 units: at size 10 none shows.
-  std::string obj;
-  for (int i = 0; i < 400; ++i) {
-    obj += "v " + std::to_string(i) + " 0 0\nv " + std::to_string(i) + ".1 0 0\nv " +
-           std::to_string(i) + " 0.01 0\nf -3 -2 -1\n";
-  }
-  dir.write("slivers.obj", obj);
-  const ProgramResult result =
-      runImport({"slivers.obj", "scene.txt", "--frame", "--floor"}, dir.path());
-  EXPECT_EQ(result.out, "Size 1800 chosen so that 99% of the triangles are large enough to "
-                        "show (--size N chooses another)\nWrote 400 triangles to scene.txt\n");
-}
-
 TEST(ScenetoolImport, TheMeshSceneIsTheConvertedTorusKnot) {
   ScratchDirectory dir;
   const std::string obj = std::string(SCENES_DIR) + "/meshes/torus-knot.obj";
