@@ -26,10 +26,6 @@ constexpr int kBadInput = 2;
 } // namespace
 
 int runCheck(const std::vector<std::string> &args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    sayLine(std::string(kCheckUsage) + "\n" + kCheckHelp);
-    return 0;
-  }
   if (args.size() != 1 && args.size() != 3) {
     return endWith(kCheckUsage, kBadInput);
   }

@@ -35,10 +35,6 @@ bool readCoordinate(const std::string &text, int limit, int &value) {
 } // namespace
 
 int runExplain(const std::vector<std::string> &args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    sayLine(std::string(kExplainUsage) + "\n" + kExplainHelp);
-    return 0;
-  }
   std::vector<std::string> positional;
   bool fromTop = false;
   bool json = false;

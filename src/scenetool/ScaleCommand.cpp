@@ -50,10 +50,6 @@ int scale(const std::string &input, double k, const std::string &kText, const st
 } // namespace
 
 int runScale(const std::vector<std::string> &args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    sayLine(std::string(kScaleUsage) + "\n" + kScaleHelp);
-    return 0;
-  }
   if (args.size() != 3) {
     return endWith(kScaleUsage);
   }

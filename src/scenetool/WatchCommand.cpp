@@ -168,10 +168,6 @@ int watch(const Options &options) {
 } // namespace
 
 int runWatch(const std::vector<std::string> &args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    sayLine(std::string(kWatchUsage) + "\n" + kWatchHelp);
-    return 0;
-  }
   Options options;
   options.colours = terminalColours();
   std::vector<std::string> positional;

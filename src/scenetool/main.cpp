@@ -70,6 +70,10 @@ int main(int argc, char **argv) {
   if (command == "help" && rest.size() == 1) {
     return help(rest[0]);
   }
+  // "scenetool check --help" is "scenetool help check", for every command.
+  if (rest.size() == 1 && (rest[0] == "--help" || rest[0] == "-h")) {
+    return help(command);
+  }
   if (command == "import") {
     return runImport(rest);
   }

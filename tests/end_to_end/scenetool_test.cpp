@@ -292,12 +292,19 @@ TEST(Scenetool, HelpVersionAndUnknownCommands) {
   const ProgramResult help = runProgram(kTool, {"--help"}, dir.path());
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("scenetool import mesh-file output.txt"), std::string::npos);
-  for (const std::vector<std::string> &args :
-       {std::vector<std::string>{"help", "import"}, {"import", "--help"}}) {
-    const ProgramResult importHelp = runProgram(kTool, args, dir.path());
-    EXPECT_EQ(importHelp.status, 0);
-    EXPECT_NE(importHelp.out.find("  --at X Y Z "), std::string::npos);
+  // Each command's help, asked for either way.
+  for (const std::string command : {"import", "scale", "check", "explain", "watch"}) {
+    const ProgramResult asked = runProgram(kTool, {"help", command}, dir.path());
+    EXPECT_EQ(asked.status, 0);
+    EXPECT_EQ(asked.out.rfind("Usage: scenetool " + command + " ", 0), 0u) << asked.out;
+    for (const std::string flag : {"--help", "-h"}) {
+      const ProgramResult flagged = runProgram(kTool, {command, flag}, dir.path());
+      EXPECT_EQ(flagged.out, asked.out);
+      EXPECT_EQ(flagged.status, 0);
+    }
   }
+  EXPECT_NE(runProgram(kTool, {"help", "import"}, dir.path()).out.find("  --at X Y Z "),
+            std::string::npos);
   EXPECT_EQ(runProgram(kTool, {"--version"}, dir.path()).out.rfind("scenetool 1.", 0), 0u);
   EXPECT_TRUE(refusedWith(runProgram(kTool, {"convert"}, dir.path()),
                           "Unknown command 'convert': scenetool --help lists the commands\n",
