@@ -23,15 +23,6 @@
 
 namespace {
 
-// Twice the signed area of a triangle seen down the given normal.
-double signedArea(const Vec3 &a, const Vec3 &b, const Vec3 &c, const Vec3 &normal) {
-  const double e1[3] = {double(b.x) - a.x, double(b.y) - a.y, double(b.z) - a.z};
-  const double e2[3] = {double(c.x) - a.x, double(c.y) - a.y, double(c.z) - a.z};
-  const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
-                       e1[0] * e2[1] - e1[1] * e2[0]};
-  return n[0] * normal.x + n[1] * normal.y + n[2] * normal.z;
-}
-
 TEST(PolygonTriangulation, ConcavePolygonsSplitIntoCounterClockwiseTrianglesInEveryRotation) {
   // An L-shaped hexagon (area 3) and a U-shaped octagon (area 5), in the xy
   // plane facing +z and in the yz plane facing -x.
@@ -58,7 +49,9 @@ TEST(PolygonTriangulation, ConcavePolygonsSplitIntoCounterClockwiseTrianglesInEv
         ASSERT_EQ(triangles.size(), rotated.size() - 2);
         double total = 0.0;
         for (const auto &t : triangles) {
-          const double area = signedArea(rotated[t[0]], rotated[t[1]], rotated[t[2]], normal);
+          // Twice the signed area seen down the normal; exact for these small whole numbers.
+          const Vec3 &a = rotated[t[0]];
+          const double area = dot(cross(sub(rotated[t[1]], a), sub(rotated[t[2]], a)), normal);
           EXPECT_GT(area, 0.0) << "shape " << s << " side " << side << " rotation " << r;
           total += area;
         }

@@ -27,6 +27,10 @@ TEST(CommandLine, UsageAndUnusableSizesAreRefusedBeforeTheSceneIsRead) {
   ScratchDirectory dir;
   const std::string usage =
       std::string("Usage: ") + RAYTRACER_BINARY + " inputFile outputFile imageWidth imageHeight\n";
+  const auto invalid = [](const std::string &which, const std::string &value) {
+    return "Invalid image " + which + " '" + value +
+           "': expected a whole number from 1 to 2147483647\n";
+  };
   const auto tooLarge = [](const std::string &size) {
     return "Image too large: " + size + " x " + size +
            " pixels do not fit in a BMP file of at most 2147483647 bytes\n";
@@ -35,14 +39,10 @@ TEST(CommandLine, UsageAndUnusableSizesAreRefusedBeforeTheSceneIsRead) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, usage},
       {{"missing.txt", "out.bmp", "1", "1", "extra"}, usage},
-      {{"missing.txt", "out.bmp", "abc", "4"},
-       "Invalid image width 'abc': expected a whole number from 1 to 2147483647\n"},
-      {{"missing.txt", "out.bmp", "4", "0"},
-       "Invalid image height '0': expected a whole number from 1 to 2147483647\n"},
-      {{"missing.txt", "out.bmp", "-5", "4"},
-       "Invalid image width '-5': expected a whole number from 1 to 2147483647\n"},
-      {{"missing.txt", "out.bmp", "4", "99999999999"},
-       "Invalid image height '99999999999': expected a whole number from 1 to 2147483647\n"},
+      {{"missing.txt", "out.bmp", "abc", "4"}, invalid("width", "abc")},
+      {{"missing.txt", "out.bmp", "4", "0"}, invalid("height", "0")},
+      {{"missing.txt", "out.bmp", "-5", "4"}, invalid("width", "-5")},
+      {{"missing.txt", "out.bmp", "4", "99999999999"}, invalid("height", "99999999999")},
       {{"missing.txt", "out.bmp", "65536", "65536"}, tooLarge("65536")},
       // Products of two sizes this large pass 2^63: found by fuzzing.
       {{"missing.txt", "out.bmp", "2147483647", "2147483647"}, tooLarge("2147483647")},
