@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_directory.h"
+
 struct ProgramResult {
   std::string out;
   int status = -1;
@@ -38,24 +40,6 @@ ProgramResult finishProgram(int pid, const std::filesystem::path &workingDirecto
 ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
                          const std::filesystem::path &workingDirectory,
                          const ChildSetup &setup = {});
-
-// A fresh empty directory, removed with its contents on destruction.
-class ScratchDirectory {
-public:
-  ScratchDirectory();
-  ~ScratchDirectory();
-  ScratchDirectory(const ScratchDirectory &) = delete;
-  ScratchDirectory &operator=(const ScratchDirectory &) = delete;
-
-  const std::filesystem::path &path() const { return path_; }
-  // Writes `bytes` to a file in the directory and returns its path.
-  std::filesystem::path write(const std::string &name, const std::string &bytes) const;
-
-private:
-  std::filesystem::path path_;
-};
-
-std::string readFile(const std::filesystem::path &path);
 
 // Success when the run printed exactly `message`, exited with status 1 and
 // left no file at `output`.
