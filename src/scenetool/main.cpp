@@ -32,6 +32,10 @@ const char *const kHelp =
     "  scenetool help <command>   the options of a command\n"
     "  scenetool --version";
 
+int unknownCommand(const std::string &command) {
+  return endWith("Unknown command '" + command + "': scenetool --help lists the commands");
+}
+
 int help(const std::string &command) {
   if (command == "import") {
     return endWith(std::string(kImportUsage) + "\n" + kImportHelp, 0);
@@ -48,7 +52,7 @@ int help(const std::string &command) {
   if (command == "watch") {
     return endWith(std::string(kWatchUsage) + "\n" + kWatchHelp, 0);
   }
-  return endWith("Unknown command '" + command + "': scenetool --help lists the commands");
+  return unknownCommand(command);
 }
 
 } // namespace
@@ -89,5 +93,5 @@ int main(int argc, char **argv) {
   if (command == "watch") {
     return runWatch(rest);
   }
-  return endWith("Unknown command '" + command + "': scenetool --help lists the commands");
+  return unknownCommand(command);
 }
