@@ -87,26 +87,33 @@ bool parseImport(const std::vector<std::string> &args, ImportRequest &request, i
     }
     return true;
   };
+  // One number above 0 and at most `largest`; `what` names it in the message.
+  auto positive = [&](const std::string &what, double largest, const char *largestText,
+                      double &out) {
+    const auto text = in.values(1);
+    if (!text) {
+      status = endWith(kImportUsage);
+      return false;
+    }
+    const auto value = finiteNumber((*text)[0]);
+    if (!value || !(*value > 0.0 && *value <= largest)) {
+      status = endWith("Invalid " + what + " '" + (*text)[0] +
+                       "': expected a number above 0 and at most " + largestText);
+      return false;
+    }
+    out = *value;
+    return true;
+  };
   while (!in.done()) {
     const std::string arg = in.take();
     if (arg == "--help" || arg == "-h") {
-      status = 0;
-      sayLine(std::string(kImportUsage) + "\n" + kImportHelp);
+      status = endWith(std::string(kImportUsage) + "\n" + kImportHelp, 0);
       return false;
     } else if (arg == "--size") {
-      const auto text = in.values(1);
-      if (!text) {
-        status = endWith(kImportUsage);
-        return false;
-      }
-      const auto size = finiteNumber((*text)[0]);
-      if (!size || !(*size > 0.0 && *size <= kLargestSize)) {
-        status = endWith("Invalid size '" + (*text)[0] +
-                         "': expected a number above 0 and at most 1000000");
+      if (!positive("size", kLargestSize, "1000000", request.placement.size)) {
         return false;
       }
       request.placement.sizeMode = SizeMode::Fixed;
-      request.placement.size = *size;
     } else if (arg == "--keep-size") {
       request.placement.sizeMode = SizeMode::Keep;
     } else if (arg == "--at") {
@@ -142,18 +149,11 @@ bool parseImport(const std::vector<std::string> &args, ImportRequest &request, i
     } else if (arg == "--floor") {
       request.scene.floor = true;
     } else if (arg == "--time-limit" || arg == "--memory-limit") {
-      const auto text = in.values(1);
-      if (!text) {
-        status = endWith(kImportUsage);
+      double limit = 0.0;
+      if (!positive(arg + " value", 1e7, "10000000", limit)) {
         return false;
       }
-      const auto limit = finiteNumber((*text)[0]);
-      if (!limit || !(*limit > 0.0 && *limit <= 1e7)) {
-        status = endWith("Invalid " + arg + " value '" + (*text)[0] +
-                         "': expected a number above 0 and at most 10000000");
-        return false;
-      }
-      (arg == "--time-limit" ? request.seconds : request.megabytes) = *limit;
+      (arg == "--time-limit" ? request.seconds : request.megabytes) = limit;
     } else if (arg.size() > 1 && arg[0] == '-') {
       status = endWith(kImportUsage);
       return false;
