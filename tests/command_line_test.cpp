@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "app/CommandLine.h"
 #include "render/UsableCpus.h"
+#include "scratch_directory.h"
 
 namespace {
 
@@ -51,20 +50,15 @@ TEST(UsableCpus, FollowTheAffinityMaskNotTheOnlineCount) {
 }
 
 TEST(UsableCpus, TheTightestQuotaAlongTheCgroupPathCounts) {
-  const std::filesystem::path root =
-      std::filesystem::temp_directory_path() / ("cgroup-test-" + std::to_string(getpid()));
-  std::filesystem::create_directories(root / "a/b");
-  const auto put = [&](const std::string &file, const std::string &text) {
-    std::ofstream(root / file) << text;
-  };
-  put("membership", "1:cpu:/elsewhere\n0::/a/b\n");
-  EXPECT_EQ(cpusInQuota((root / "membership").string(), root.string()), 0);
-  put("a/b/cpu.max", "max 100000\n");
-  put("a/cpu.max", "250000 100000\n"); // two and a half CPUs: three threads
-  EXPECT_EQ(cpusInQuota((root / "membership").string(), root.string()), 3);
-  put("cpu.max", "20000 100000\n"); // a fifth of a CPU still gets one
-  EXPECT_EQ(cpusInQuota((root / "membership").string(), root.string()), 1);
-  std::filesystem::remove_all(root);
+  ScratchDirectory root;
+  std::filesystem::create_directories(root.path() / "a/b");
+  const std::string membership = root.write("membership", "1:cpu:/elsewhere\n0::/a/b\n").string();
+  EXPECT_EQ(cpusInQuota(membership, root.path().string()), 0);
+  root.write("a/b/cpu.max", "max 100000\n");
+  root.write("a/cpu.max", "250000 100000\n"); // two and a half CPUs: three threads
+  EXPECT_EQ(cpusInQuota(membership, root.path().string()), 3);
+  root.write("cpu.max", "20000 100000\n"); // a fifth of a CPU still gets one
+  EXPECT_EQ(cpusInQuota(membership, root.path().string()), 1);
 }
 
 } // namespace

@@ -37,12 +37,6 @@ TEST(ExplainIdentity, TracedBytesEqualRenderedBytesOnRandomScenes) {
             << describePixelTrace(trace);
         ++pixels;
         lit += p[0] + p[1] + p[2] > 0;
-        if (x == width / 2 && y == height / 2) {
-          const std::string bytes = "\"bytes\": [" + std::to_string(p[0]) + ", " +
-                                    std::to_string(p[1]) + ", " + std::to_string(p[2]) + "]}";
-          const std::string json = pixelTraceJson(trace);
-          EXPECT_EQ(json.substr(json.size() - bytes.size()), bytes);
-        }
       }
     }
     // Quiet renders are the same renders.

@@ -18,32 +18,23 @@
 #include "render/RayTracer.h"
 #include "scene/Scene.h"
 
-namespace {
-
-int fail(const std::string &message) {
-  sayLine(message);
-  return 1;
-}
-
-} // namespace
-
 int main(int argc, char **argv) {
   installOutputSignalHandling();
   if (argc != 5) {
-    return fail(std::string("Usage: ") + (argc > 0 ? argv[0] : "raytracer") +
-                " inputFile outputFile imageWidth imageHeight");
+    return endWith(std::string("Usage: ") + (argc > 0 ? argv[0] : "raytracer") +
+                   " inputFile outputFile imageWidth imageHeight");
   }
 
   int width = 0;
   int height = 0;
   const std::string sizeProblem = checkImageSize(argv[3], argv[4], width, height);
   if (!sizeProblem.empty()) {
-    return fail(sizeProblem);
+    return endWith(sizeProblem);
   }
 
   const std::string sameFile = outputIsInputProblem(argv[1], argv[2]);
   if (!sameFile.empty()) {
-    return fail(sameFile);
+    return endWith(sameFile);
   }
 
   Scene scene;
@@ -67,10 +58,10 @@ int main(int argc, char **argv) {
     }
     const std::unique_ptr<Image> image = RayTracer().render(scene, width, height);
     if (!image) {
-      return fail(noMemory);
+      return endWith(noMemory);
     }
     return output.write(*image) == 1 ? 0 : 1;
   } catch (const std::bad_alloc &) {
-    return fail(noMemory);
+    return endWith(noMemory);
   }
 }

@@ -103,11 +103,14 @@ void checkLights(const Scene &scene, std::vector<Finding> &findings) {
     add(findings, scene.ambientLine, "ambient-nonfinite",
         "ambientLight has a number beyond the range of a float", "", kNonFiniteAdvice);
   }
+  // One finding for both kinds of light, so that they group together.
+  const auto nonFiniteLight = [&](std::uint32_t line) {
+    add(findings, line, "light-nonfinite", "light has a number beyond the range of a float",
+        "# lights have a number beyond the range of a float", kNonFiniteAdvice);
+  };
   for (const DirectionLight *l = scene.directionLights; l != nullptr; l = l->next) {
     if (!finite(l->color) || !finite(l->direction)) {
-      add(findings, l->sourceLine, "light-nonfinite",
-          "light has a number beyond the range of a float",
-          "# lights have a number beyond the range of a float", kNonFiniteAdvice);
+      nonFiniteLight(l->sourceLine);
     } else if (isZero(l->direction)) {
       add(findings, l->sourceLine, "light-direction",
           "directionLight has a zero direction, so it lights nothing", "",
@@ -116,9 +119,7 @@ void checkLights(const Scene &scene, std::vector<Finding> &findings) {
   }
   for (const PointLight *l = scene.pointLights; l != nullptr; l = l->next) {
     if (!finite(l->color) || !finite(l->position)) {
-      add(findings, l->sourceLine, "light-nonfinite",
-          "light has a number beyond the range of a float",
-          "# lights have a number beyond the range of a float", kNonFiniteAdvice);
+      nonFiniteLight(l->sourceLine);
     }
   }
 }

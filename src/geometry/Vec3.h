@@ -37,10 +37,6 @@ inline Vec3 scale(const Vec3 &a, float s) {
   return {float(double(a.x) * s), float(double(a.y) * s), float(double(a.z) * s)};
 }
 
-inline void scaleInPlace(Vec3 &a, float s) {
-  a = scale(a, s);
-}
-
 // Summed z first, then y, then x; the double result is rounded by the caller
 // only where it is stored.
 inline double dot(const Vec3 &a, const Vec3 &b) {

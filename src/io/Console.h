@@ -11,3 +11,10 @@ inline void sayLine(const std::string &message) {
   std::fputc('\n', stdout);
   std::fflush(stdout);
 }
+
+// Says `message` and returns `status`, so that a command ends in one line:
+// `return endWith(usage);`.
+inline int endWith(const std::string &message, int status = 1) {
+  sayLine(message);
+  return status;
+}

@@ -26,19 +26,13 @@ constexpr int kBadInput = 2;
 } // namespace
 
 int runCheck(const std::vector<std::string> &args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    sayLine(std::string(kCheckUsage) + "\n" + kCheckHelp);
-    return 0;
-  }
   if (args.size() != 1 && args.size() != 3) {
-    sayLine(kCheckUsage);
-    return kBadInput;
+    return endWith(kCheckUsage, kBadInput);
   }
   int width = 160;
   int height = 120;
   if (const std::string message = readPictureSize(args, 1, width, height); !message.empty()) {
-    sayLine(message);
-    return kBadInput;
+    return endWith(message, kBadInput);
   }
   try {
     Scene scene;
@@ -52,7 +46,6 @@ int runCheck(const std::vector<std::string> &args) {
     }
     return findings == 0 ? 0 : 1;
   } catch (const std::bad_alloc &) {
-    sayLine("Not enough memory to check " + args[0]);
-    return kBadInput;
+    return endWith("Not enough memory to check " + args[0], kBadInput);
   }
 }

@@ -22,11 +22,6 @@ const char *const kExplainHelp =
 
 namespace {
 
-int fail(const std::string &message) {
-  sayLine(message);
-  return 1;
-}
-
 // A pixel coordinate below `limit`, read as the sizes are.
 bool readCoordinate(const std::string &text, int limit, int &value) {
   const auto parsed = parseSizeArgument(text);
@@ -40,10 +35,6 @@ bool readCoordinate(const std::string &text, int limit, int &value) {
 } // namespace
 
 int runExplain(const std::vector<std::string> &args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    sayLine(std::string(kExplainUsage) + "\n" + kExplainHelp);
-    return 0;
-  }
   std::vector<std::string> positional;
   bool fromTop = false;
   bool json = false;
@@ -54,29 +45,29 @@ int runExplain(const std::vector<std::string> &args) {
       json = true;
     } else if (arg.size() > 1 && arg[0] == '-' &&
                !std::isdigit(static_cast<unsigned char>(arg[1]))) {
-      return fail("Unknown option '" + arg + "': " + kExplainUsage);
+      return endWith("Unknown option '" + arg + "': " + kExplainUsage);
     } else {
       positional.push_back(arg);
     }
   }
   if (positional.size() != 5) {
-    return fail(kExplainUsage);
+    return endWith(kExplainUsage);
   }
   int width = 0;
   int height = 0;
   if (const std::string message = checkImageSize(positional[1], positional[2], width, height);
       !message.empty()) {
-    return fail(message);
+    return endWith(message);
   }
   int x = 0;
   int y = 0;
   if (!readCoordinate(positional[3], width, x)) {
-    return fail("Invalid column '" + positional[3] + "': expected a whole number from 0 to " +
-                std::to_string(width - 1));
+    return endWith("Invalid column '" + positional[3] + "': expected a whole number from 0 to " +
+                   std::to_string(width - 1));
   }
   if (!readCoordinate(positional[4], height, y)) {
-    return fail("Invalid row '" + positional[4] + "': expected a whole number from 0 to " +
-                std::to_string(height - 1));
+    return endWith("Invalid row '" + positional[4] + "': expected a whole number from 0 to " +
+                   std::to_string(height - 1));
   }
   if (fromTop) {
     y = height - 1 - y;
@@ -94,6 +85,6 @@ int runExplain(const std::vector<std::string> &args) {
     }
     return 0;
   } catch (const std::bad_alloc &) {
-    return fail("Not enough memory to explain a pixel of " + positional[0]);
+    return endWith("Not enough memory to explain a pixel of " + positional[0]);
   }
 }

@@ -44,11 +44,6 @@ namespace {
 
 const char *const kFormats[] = {"obj", "ply", "stl", "gltf", "glb", "off", "dae"};
 
-int fail(const std::string &message) {
-  sayLine(message);
-  return 1;
-}
-
 std::string lowerExtension(const std::string &path) {
   std::string extension = std::filesystem::path(path).extension().string();
   if (!extension.empty()) {
@@ -77,41 +72,48 @@ bool parseImport(const std::vector<std::string> &args, ImportRequest &request, i
   auto numbers = [&](const std::string &option, std::size_t count, double *out) {
     const auto values = in.values(count);
     if (!values) {
-      status = fail(kImportUsage);
+      status = endWith(kImportUsage);
       return false;
     }
     for (std::size_t i = 0; i < count; ++i) {
       // Every value ends up as a float in the scene.
       const auto value = finiteNumber((*values)[i]);
       if (!value || !(std::fabs(*value) <= std::numeric_limits<float>::max())) {
-        status = fail("Invalid " + option + " value '" + (*values)[i] +
-                      "': expected a number within the range of 32-bit floats");
+        status = endWith("Invalid " + option + " value '" + (*values)[i] +
+                         "': expected a number within the range of 32-bit floats");
         return false;
       }
       out[i] = *value;
     }
     return true;
   };
+  // One number above 0 and at most `largest`; `what` names it in the message.
+  auto positive = [&](const std::string &what, double largest, const char *largestText,
+                      double &out) {
+    const auto text = in.values(1);
+    if (!text) {
+      status = endWith(kImportUsage);
+      return false;
+    }
+    const auto value = finiteNumber((*text)[0]);
+    if (!value || !(*value > 0.0 && *value <= largest)) {
+      status = endWith("Invalid " + what + " '" + (*text)[0] +
+                       "': expected a number above 0 and at most " + largestText);
+      return false;
+    }
+    out = *value;
+    return true;
+  };
   while (!in.done()) {
     const std::string arg = in.take();
     if (arg == "--help" || arg == "-h") {
-      status = 0;
-      sayLine(std::string(kImportUsage) + "\n" + kImportHelp);
+      status = endWith(std::string(kImportUsage) + "\n" + kImportHelp, 0);
       return false;
     } else if (arg == "--size") {
-      const auto text = in.values(1);
-      if (!text) {
-        status = fail(kImportUsage);
-        return false;
-      }
-      const auto size = finiteNumber((*text)[0]);
-      if (!size || !(*size > 0.0 && *size <= kLargestSize)) {
-        status = fail("Invalid size '" + (*text)[0] +
-                      "': expected a number above 0 and at most 1000000");
+      if (!positive("size", kLargestSize, "1000000", request.placement.size)) {
         return false;
       }
       request.placement.sizeMode = SizeMode::Fixed;
-      request.placement.size = *size;
     } else if (arg == "--keep-size") {
       request.placement.sizeMode = SizeMode::Keep;
     } else if (arg == "--at") {
@@ -122,8 +124,8 @@ bool parseImport(const std::vector<std::string> &args, ImportRequest &request, i
     } else if (arg == "--up") {
       const auto axis = in.values(1);
       if (!axis || ((*axis)[0] != "y" && (*axis)[0] != "z")) {
-        status = fail(axis ? "Invalid --up value '" + (*axis)[0] + "': expected y or z"
-                           : std::string(kImportUsage));
+        status = endWith(axis ? "Invalid --up value '" + (*axis)[0] + "': expected y or z"
+                              : std::string(kImportUsage));
         return false;
       }
       zUp = (*axis)[0] == "z";
@@ -147,27 +149,20 @@ bool parseImport(const std::vector<std::string> &args, ImportRequest &request, i
     } else if (arg == "--floor") {
       request.scene.floor = true;
     } else if (arg == "--time-limit" || arg == "--memory-limit") {
-      const auto text = in.values(1);
-      if (!text) {
-        status = fail(kImportUsage);
+      double limit = 0.0;
+      if (!positive(arg + " value", 1e7, "10000000", limit)) {
         return false;
       }
-      const auto limit = finiteNumber((*text)[0]);
-      if (!limit || !(*limit > 0.0 && *limit <= 1e7)) {
-        status = fail("Invalid " + arg + " value '" + (*text)[0] +
-                      "': expected a number above 0 and at most 10000000");
-        return false;
-      }
-      (arg == "--time-limit" ? request.seconds : request.megabytes) = *limit;
+      (arg == "--time-limit" ? request.seconds : request.megabytes) = limit;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      status = fail(kImportUsage);
+      status = endWith(kImportUsage);
       return false;
     } else {
       files.push_back(arg);
     }
   }
   if (files.size() != 2) {
-    status = fail(kImportUsage);
+    status = endWith(kImportUsage);
     return false;
   }
   request.input = files[0];
@@ -183,21 +178,21 @@ int import(const ImportRequest &request) {
   if (std::find(std::begin(kFormats), std::end(kFormats), extension) == std::end(kFormats)) {
     const std::string formats =
         "scenetool import reads .obj, .ply, .stl, .gltf, .glb, .off and .dae files";
-    return fail(extension.empty()
-                    ? "Cannot tell the mesh format of " + input +
-                          " without an extension: " + formats
-                    : "Unsupported mesh format '" + extension + "' of " + input + ": " + formats);
+    return endWith(
+        extension.empty()
+            ? "Cannot tell the mesh format of " + input + " without an extension: " + formats
+            : "Unsupported mesh format '" + extension + "' of " + input + ": " + formats);
   }
   std::error_code error;
   const auto status = std::filesystem::status(input, error);
   if (error || !std::filesystem::exists(status)) {
-    return fail("Error opening input file " + input);
+    return endWith("Error opening input file " + input);
   }
   if (std::filesystem::is_directory(status)) {
-    return fail("Error reading input file " + input);
+    return endWith("Error reading input file " + input);
   }
   if (const std::string same = outputIsInputProblem(input, request.output); !same.empty()) {
-    return fail(same);
+    return endWith(same);
   }
   const std::uintmax_t bytes =
       std::filesystem::is_regular_file(status) ? std::filesystem::file_size(input, error) : 0;
@@ -211,21 +206,21 @@ int import(const ImportRequest &request) {
 
   ReadOutcome read = readMeshIsolated(input, limits, readMeshWithAssimp);
   if (!read.error.empty()) {
-    return fail("Cannot read " + input + ": " + read.error);
+    return endWith("Cannot read " + input + ": " + read.error);
   }
   const Mesh &mesh = read.mesh;
   if (mesh.triangles.empty()) {
-    return fail("Cannot import " + input + ": no triangles (" +
-                countOf(mesh.skippedPoints, "point") + " and " +
-                countOf(mesh.skippedLines, "line") + " skipped)");
+    return endWith("Cannot import " + input + ": no triangles (" +
+                   countOf(mesh.skippedPoints, "point") + " and " +
+                   countOf(mesh.skippedLines, "line") + " skipped)");
   }
   const Placement placed = placeMesh(mesh, request.placement);
   if (!placed.error.empty()) {
-    return fail("Cannot import " + input + ": " + placed.error);
+    return endWith("Cannot import " + input + ": " + placed.error);
   }
   const ImportedScene scene = writeImportedScene(mesh, placed, request.placement, request.scene);
   if (!scene.error.empty()) {
-    return fail("Cannot import " + input + ": " + scene.error);
+    return endWith("Cannot import " + input + ": " + scene.error);
   }
   if (const int written = writeSceneOutput(request.output, scene.text); written != 0) {
     return written;
@@ -251,6 +246,6 @@ int runImport(const std::vector<std::string> &args) {
   try {
     return import(request);
   } catch (const std::bad_alloc &) {
-    return fail("Not enough memory to import " + request.input);
+    return endWith("Not enough memory to import " + request.input);
   }
 }

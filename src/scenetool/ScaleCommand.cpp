@@ -18,22 +18,17 @@ const char *const kScaleHelp =
 
 namespace {
 
-int fail(const std::string &message) {
-  sayLine(message);
-  return 1;
-}
-
 int scale(const std::string &input, double k, const std::string &kText, const std::string &output) {
   if (const std::string same = outputIsInputProblem(input, output); !same.empty()) {
-    return fail(same);
+    return endWith(same);
   }
   std::string text;
   const ReadResult read = readWholeFile(input, text);
   if (read == ReadResult::CannotOpen) {
-    return fail("Error opening input file " + input);
+    return endWith("Error opening input file " + input);
   }
   if (read != ReadResult::Ok) {
-    return fail("Error reading input file " + input);
+    return endWith("Error reading input file " + input);
   }
   // The loader's own messages for a scene it would refuse.
   if (Scene().loadText(text) == 0) {
@@ -41,7 +36,7 @@ int scale(const std::string &input, double k, const std::string &kText, const st
   }
   const ScaledScene scaled = scaleSceneText(std::move(text), k);
   if (!scaled.error.empty()) {
-    return fail(scaled.error);
+    return endWith(scaled.error);
   }
   if (const int written = writeSceneOutput(output, scaled.text); written != 0) {
     return written;
@@ -55,20 +50,16 @@ int scale(const std::string &input, double k, const std::string &kText, const st
 } // namespace
 
 int runScale(const std::vector<std::string> &args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    sayLine(std::string(kScaleUsage) + "\n" + kScaleHelp);
-    return 0;
-  }
   if (args.size() != 3) {
-    return fail(kScaleUsage);
+    return endWith(kScaleUsage);
   }
   const auto k = finiteNumber(args[1]);
   if (!k || !(*k > 0.0)) {
-    return fail("Invalid scale factor '" + args[1] + "': expected a number above 0");
+    return endWith("Invalid scale factor '" + args[1] + "': expected a number above 0");
   }
   try {
     return scale(args[0], *k, args[1], args[2]);
   } catch (const std::bad_alloc &) {
-    return fail("Not enough memory to scale " + args[0]);
+    return endWith("Not enough memory to scale " + args[0]);
   }
 }

@@ -11,8 +11,7 @@ int writeSceneOutput(const std::string &path, const std::string &text) {
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
   }
   if (writeWholeFile(path, text.data(), text.size()) != WriteResult::Ok) {
-    sayLine("Error writing output file " + path);
-    return 1;
+    return endWith("Error writing output file " + path);
   }
   return 0;
 }

@@ -168,10 +168,6 @@ int watch(const Options &options) {
 } // namespace
 
 int runWatch(const std::vector<std::string> &args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    sayLine(std::string(kWatchUsage) + "\n" + kWatchHelp);
-    return 0;
-  }
   Options options;
   options.colours = terminalColours();
   std::vector<std::string> positional;
@@ -181,26 +177,22 @@ int runWatch(const std::vector<std::string> &args) {
     } else if (arg == "--plain") {
       options.colours = TerminalColours::Plain;
     } else if (arg.rfind("--", 0) == 0) {
-      sayLine("Unknown option '" + arg + "': " + kWatchUsage);
-      return 1;
+      return endWith("Unknown option '" + arg + "': " + kWatchUsage);
     } else {
       positional.push_back(arg);
     }
   }
   if (positional.size() != 1 && positional.size() != 3) {
-    sayLine(kWatchUsage);
-    return 1;
+    return endWith(kWatchUsage);
   }
   options.path = positional[0];
   if (const std::string message = readPictureSize(positional, 1, options.width, options.height);
       !message.empty()) {
-    sayLine(message);
-    return 1;
+    return endWith(message);
   }
   try {
     return watch(options);
   } catch (const std::bad_alloc &) {
-    sayLine("Not enough memory to draw " + options.path);
-    return 1;
+    return endWith("Not enough memory to draw " + options.path);
   }
 }

@@ -32,28 +32,27 @@ const char *const kHelp =
     "  scenetool help <command>   the options of a command\n"
     "  scenetool --version";
 
-int say(const std::string &message, int status) {
-  sayLine(message);
-  return status;
+int unknownCommand(const std::string &command) {
+  return endWith("Unknown command '" + command + "': scenetool --help lists the commands");
 }
 
 int help(const std::string &command) {
   if (command == "import") {
-    return say(std::string(kImportUsage) + "\n" + kImportHelp, 0);
+    return endWith(std::string(kImportUsage) + "\n" + kImportHelp, 0);
   }
   if (command == "scale") {
-    return say(std::string(kScaleUsage) + "\n" + kScaleHelp, 0);
+    return endWith(std::string(kScaleUsage) + "\n" + kScaleHelp, 0);
   }
   if (command == "check") {
-    return say(std::string(kCheckUsage) + "\n" + kCheckHelp, 0);
+    return endWith(std::string(kCheckUsage) + "\n" + kCheckHelp, 0);
   }
   if (command == "explain") {
-    return say(std::string(kExplainUsage) + "\n" + kExplainHelp, 0);
+    return endWith(std::string(kExplainUsage) + "\n" + kExplainHelp, 0);
   }
   if (command == "watch") {
-    return say(std::string(kWatchUsage) + "\n" + kWatchHelp, 0);
+    return endWith(std::string(kWatchUsage) + "\n" + kWatchHelp, 0);
   }
-  return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
+  return unknownCommand(command);
 }
 
 } // namespace
@@ -62,18 +61,22 @@ int main(int argc, char **argv) {
   installOutputSignalHandling();
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (args.empty()) {
-    return say(kUsage, 1);
+    return endWith(kUsage);
   }
   const std::string &command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "--help" || command == "-h" || (command == "help" && rest.empty())) {
-    return say(std::string(kUsage) + "\n" + kHelp, 0);
+    return endWith(std::string(kUsage) + "\n" + kHelp, 0);
   }
   if (command == "--version") {
-    return say("scenetool " SCENETOOL_VERSION, 0);
+    return endWith("scenetool " SCENETOOL_VERSION, 0);
   }
   if (command == "help" && rest.size() == 1) {
     return help(rest[0]);
+  }
+  // "scenetool check --help" is "scenetool help check", for every command.
+  if (rest.size() == 1 && (rest[0] == "--help" || rest[0] == "-h")) {
+    return help(command);
   }
   if (command == "import") {
     return runImport(rest);
@@ -90,5 +93,5 @@ int main(int argc, char **argv) {
   if (command == "watch") {
     return runWatch(rest);
   }
-  return say("Unknown command '" + command + "': scenetool --help lists the commands", 1);
+  return unknownCommand(command);
 }

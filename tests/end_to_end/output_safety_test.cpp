@@ -184,13 +184,13 @@ TEST(OutputSafety, MemoryForTheWriteIsTakenBeforeTheRender) {
   // In 80 MiB a 4000 x 4000 raster (48 MB) fits once but not twice: the
   // image is written without a second copy.
   ProgramResult result = runProgram(RAYTRACER_BINARY, {"scene.txt", "big.bmp", "4000", "4000"},
-                                    setup.dir.path(), 80u << 20);
+                                    setup.dir.path(), memoryLimit(80u << 20));
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(fs::file_size(setup.dir.path() / "big.bmp"), 54u + 12000u * 4000u);
   fs::remove(setup.dir.path() / "big.bmp");
   // An 8000 x 8000 raster does not fit: refused before the first row.
   result = runProgram(RAYTRACER_BINARY, {"scene.txt", "out", "8000", "8000"}, setup.dir.path(),
-                      80u << 20);
+                      memoryLimit(80u << 20));
   EXPECT_EQ(result.out, "Not enough memory for a 8000 x 8000 image\n");
   EXPECT_EQ(result.status, 1);
   EXPECT_TRUE(setup.kept());

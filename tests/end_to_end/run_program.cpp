@@ -6,9 +6,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 
 int startProgram(const std::string &binary, const std::vector<std::string> &args,
                  const std::filesystem::path &workingDirectory, const ChildSetup &setup) {
@@ -59,41 +56,6 @@ ProgramResult finishProgram(int pid, const std::filesystem::path &workingDirecto
 ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
                          const std::filesystem::path &workingDirectory, const ChildSetup &setup) {
   return finishProgram(startProgram(binary, args, workingDirectory, setup), workingDirectory);
-}
-
-ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
-                         const std::filesystem::path &workingDirectory,
-                         std::size_t addressSpaceBytes) {
-  ChildSetup setup;
-  setup.addressSpaceBytes = addressSpaceBytes;
-  return runProgram(binary, args, workingDirectory, setup);
-}
-
-ScratchDirectory::ScratchDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "raytracer-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a scratch directory");
-  }
-  path_ = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::filesystem::path ScratchDirectory::write(const std::string &name,
-                                              const std::string &bytes) const {
-  const std::filesystem::path file = path_ / name;
-  std::ofstream(file, std::ios::binary) << bytes;
-  return file;
-}
-
-std::string readFile(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 testing::AssertionResult refusedWith(const ProgramResult &result, const std::string &message,

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_directory.h"
+
 struct ProgramResult {
   std::string out;
   int status = -1;
@@ -20,6 +22,13 @@ struct ChildSetup {
   bool closedStdout = false;            // standard output is a pipe nobody reads
 };
 
+// A child whose memory is limited to `bytes`, so that running out of it can be tested.
+inline ChildSetup memoryLimit(std::size_t bytes) {
+  ChildSetup setup;
+  setup.addressSpaceBytes = bytes;
+  return setup;
+}
+
 // Starts `binary` as runProgram does and returns its process id;
 // finishProgram waits for it.
 int startProgram(const std::string &binary, const std::vector<std::string> &args,
@@ -27,32 +36,10 @@ int startProgram(const std::string &binary, const std::vector<std::string> &args
 ProgramResult finishProgram(int pid, const std::filesystem::path &workingDirectory);
 
 // Runs `binary` with `args` in `workingDirectory`, without a shell, and
-// returns its standard output and exit status (-1 if it did not exit). A
-// non-zero `addressSpaceBytes` limits the program's memory, so that running
-// out of it can be tested.
+// returns its standard output and exit status (-1 if it did not exit).
 ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
                          const std::filesystem::path &workingDirectory,
-                         std::size_t addressSpaceBytes = 0);
-ProgramResult runProgram(const std::string &binary, const std::vector<std::string> &args,
-                         const std::filesystem::path &workingDirectory, const ChildSetup &setup);
-
-// A fresh empty directory, removed with its contents on destruction.
-class ScratchDirectory {
-public:
-  ScratchDirectory();
-  ~ScratchDirectory();
-  ScratchDirectory(const ScratchDirectory &) = delete;
-  ScratchDirectory &operator=(const ScratchDirectory &) = delete;
-
-  const std::filesystem::path &path() const { return path_; }
-  // Writes `bytes` to a file in the directory and returns its path.
-  std::filesystem::path write(const std::string &name, const std::string &bytes) const;
-
-private:
-  std::filesystem::path path_;
-};
-
-std::string readFile(const std::filesystem::path &path);
+                         const ChildSetup &setup = {});
 
 // Success when the run printed exactly `message`, exited with status 1 and
 // left no file at `output`.

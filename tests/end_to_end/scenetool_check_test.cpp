@@ -1,13 +1,13 @@
 // scenetool check on the real binary: one small scene per kind of mistake,
 // reported on the line of the command concerned; the bundled scenes and the
-// guide's complete examples report nothing; the guide's fragments each get a
-// line that says why they render black.
+// guide's complete examples report nothing and render; the guide's fragments
+// render alone and each get a line that says why they render black.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
-#include "guide_examples.h"
 #include "run_program.h"
 
 namespace fs = std::filesystem;
@@ -29,65 +29,56 @@ const std::string kGrey = "material\n0.5 0.5 0.5\n10\n0\n";
 const std::string kLit = kCamera + kSun + kGrey;
 const std::string kBall = "sphere\n0 1 0\n1\n";
 
-struct Case {
-  const char *name;
-  std::string scene;
-  std::string expected; // the start of one output line
-};
-
 TEST(ScenetoolCheck, ReportsEachKindOfMistakeOnItsLine) {
-  const Case cases[] = {
-      {"before material", kCamera + kSun + kBall + kGrey + kBall,
+  // A scene and the start of one line of what check prints for it.
+  const std::pair<std::string, std::string> cases[] = {
+      {kCamera + kSun + kBall + kGrey + kBall,
        "s.txt:9: sphere comes before any material, so it is black; put a material"},
-      {"black", kCamera + kSun + "material\n0 0 0\n10\n0\n" + kBall,
+      {kCamera + kSun + "material\n0 0 0\n10\n0\n" + kBall,
        "s.txt:13: sphere has a material of colour 0 0 0"},
-      {"no light", kCamera + kGrey + kBall, "s.txt:1: the scene has no lights and no ambient"},
-      {"no shapes", kCamera + kSun, "s.txt:1: the scene has no shapes"},
-      {"light enclosed", kCamera + kGrey + kBall + "pointLight\n9 9 9\n0 1 0\n",
+      {kCamera + kGrey + kBall, "s.txt:1: the scene has no lights and no ambient"},
+      {kCamera + kSun, "s.txt:1: the scene has no shapes"},
+      {kCamera + kGrey + kBall + "pointLight\n9 9 9\n0 1 0\n",
        "s.txt:13: pointLight lights no surface the camera sees"},
-      {"light under the floor",
-       kCamera + "directionLight\n1 1 1\n0 -1 0\n" + kGrey + kBall +
+      {kCamera + "directionLight\n1 1 1\n0 -1 0\n" + kGrey + kBall +
            "triangle\n-9 0 -9\n-9 0 9\n9 0 9\ntriangle\n-9 0 -9\n9 0 9\n9 0 -9\n",
        "s.txt:6: directionLight lights no surface the camera sees"},
-      {"dim light", kCamera + "pointLight\n1 1 1\n0 30 0\n" + kGrey + kBall,
+      {kCamera + "pointLight\n1 1 1\n0 30 0\n" + kGrey + kBall,
        "s.txt:6: pointLight adds less than one byte step where it lights (at most 0.00122"},
-      {"degenerate", kLit + "triangle\n0 0 0\n1 0 0\n2 0 0\n", "s.txt:13: triangle is degenerate"},
-      {"tiny", kLit + "triangle\n0 0 0\n0.05 0 0\n0 0.1 0\n",
+      {kLit + "triangle\n0 0 0\n1 0 0\n2 0 0\n", "s.txt:13: triangle is degenerate"},
+      {kLit + "triangle\n0 0 0\n0.05 0 0\n0 0.1 0\n",
        "s.txt:13: triangle is too small for the hit test (|edge1 x edge2| = 0.005"},
-      {"head-on only", kLit + "triangle\n0 0 0\n0.1 0 0\n0 0.15 0\n",
+      {kLit + "triangle\n0 0 0\n0.1 0 0\n0 0.15 0\n",
        "s.txt:13: triangle is small for the hit test (|edge1 x edge2| below 0.02), so it is "
        "missed when seen more than 60 degrees"},
-      {"seen from behind", kLit + "triangle\n-1 0 0\n0 2 0\n1 0 0\n",
+      {kLit + "triangle\n-1 0 0\n0 2 0\n1 0 0\n",
        "s.txt:13: triangle is seen from behind and every light is behind it too"},
-      {"look-at is eye", "camera\n0 2 8\n0 2 8\n0 1 0\n40\n" + kSun + kGrey + kBall,
+      {"camera\n0 2 8\n0 2 8\n0 1 0\n40\n" + kSun + kGrey + kBall,
        "s.txt:1: camera's look-at point equals its eye"},
-      {"up along view", "camera\n0 2 8\n0 2 0\n0 0 -1\n40\n" + kSun + kGrey + kBall,
+      {"camera\n0 2 8\n0 2 0\n0 0 -1\n40\n" + kSun + kGrey + kBall,
        "s.txt:1: camera's up vector is zero or parallel"},
-      {"fov 180", "camera\n0 2 8\n0 1 0\n0 1 0\n180\n" + kSun + kGrey + kBall,
+      {"camera\n0 2 8\n0 1 0\n0 1 0\n180\n" + kSun + kGrey + kBall,
        "s.txt:1: camera's field of view 180 is not between 0 and 180"},
-      {"fov 0", "camera\n0 2 8\n0 1 0\n0 1 0\n0\n" + kSun + kGrey + kBall,
+      {"camera\n0 2 8\n0 1 0\n0 1 0\n0\n" + kSun + kGrey + kBall,
        "s.txt:1: camera's field of view 0 is not"},
-      {"eye in sphere", kLit + "sphere\n0 2 8\n3\n",
-       "s.txt:1: camera's eye is inside the sphere of line 13"},
-      {"non-finite", kLit + "sphere\n0 1 0\n1e39\n",
-       "s.txt:13: sphere has a number beyond the range of a float"},
-      {"non-finite light", kLit + kBall + "pointLight\n1e39 1 1\n0 5 0\n",
+      {kLit + "sphere\n0 2 8\n3\n", "s.txt:1: camera's eye is inside the sphere of line 13"},
+      {kLit + "sphere\n0 1 0\n1e39\n", "s.txt:13: sphere has a number beyond the range of a float"},
+      {kLit + kBall + "pointLight\n1e39 1 1\n0 5 0\n",
        "s.txt:16: light has a number beyond the range of a float"},
-      {"non-finite camera", "camera\n0 2 1e39\n0 1 0\n0 1 0\n40\n" + kSun + kGrey + kBall,
+      {"camera\n0 2 1e39\n0 1 0\n0 1 0\n40\n" + kSun + kGrey + kBall,
        "s.txt:1: camera has a number beyond the range of a float"},
-      {"zero direction", kLit + kBall + "directionLight\n1 1 1\n0 0 0\n",
+      {kLit + kBall + "directionLight\n1 1 1\n0 0 0\n",
        "s.txt:16: directionLight has a zero direction, so it lights nothing"},
-      {"outside", kLit + kBall + "sphere\n50 1 0\n1\n",
+      {kLit + kBall + "sphere\n50 1 0\n1\n",
        "s.txt:16: sphere lies outside the picture, so no ray reaches it"},
-      {"looking away", "camera\n0 2 8\n0 2 20\n0 1 0\n40\n" + kSun + kGrey + kBall,
+      {"camera\n0 2 8\n0 2 20\n0 1 0\n40\n" + kSun + kGrey + kBall,
        "s.txt:1: the camera sees no shape: every ray of a 160x120 picture misses; point the "
        "camera at the shapes (they lie around 0 1 0)"},
   };
-  for (const Case &c : cases) {
-    const ProgramResult result = check(c.scene);
-    EXPECT_EQ(result.status, 1) << c.name << "\n" << result.out;
-    EXPECT_NE(("\n" + result.out).find("\n" + c.expected), std::string::npos) << c.name << "\n"
-                                                                              << result.out;
+  for (const auto &[scene, expected] : cases) {
+    const ProgramResult result = check(scene);
+    EXPECT_EQ(result.status, 1) << expected << "\n" << result.out;
+    EXPECT_NE(("\n" + result.out).find("\n" + expected), std::string::npos) << result.out;
   }
 }
 
@@ -116,7 +107,7 @@ TEST(ScenetoolCheck, UnloadableScenesAndBadArgumentsGiveStatus2) {
   EXPECT_EQ(check(kLit + kBall, {"10"}).status, 2);
 }
 
-TEST(ScenetoolCheck, BundledScenesAndTheGuidesCompleteExamplesAreClean) {
+TEST(ScenetoolCheck, BundledScenesAreClean) {
   for (const auto &entry : fs::directory_iterator(SCENES_DIR)) {
     if (entry.path().extension() != ".txt") {
       continue;
@@ -133,13 +124,54 @@ TEST(ScenetoolCheck, BundledScenesAndTheGuidesCompleteExamplesAreClean) {
                     "shows black");
     }
   }
-  for (const GuideExample &example : guideExamples()) {
+}
+
+// A scene example of the guide: a code block without a language tag.
+// Fragments say so on their first line ("# Fragment: ...").
+struct GuideExample {
+  std::string text;
+  bool complete = true;
+};
+
+std::vector<GuideExample> guideExamples() {
+  std::istringstream guide(readFile(fs::path(DOCS_DIR) / "scene-format.md"));
+  std::vector<GuideExample> examples;
+  bool inBlock = false;
+  bool isExample = false;
+  std::string block;
+  for (std::string line; std::getline(guide, line);) {
+    if (line.rfind("```", 0) != 0) {
+      block += inBlock ? line + "\n" : "";
+      continue;
+    }
+    if (inBlock && isExample) {
+      examples.push_back({block, block.rfind("# Fragment:", 0) != 0});
+    }
+    isExample = !inBlock && line == "```";
+    inBlock = !inBlock;
+    block.clear();
+  }
+  return examples;
+}
+
+// Every example renders when pasted alone; the complete ones show something
+// and are clean, while a fragment says why it renders black.
+TEST(ScenetoolCheck, TheGuidesExamplesRenderAndOnlyFragmentsHaveFindings) {
+  const std::vector<GuideExample> examples = guideExamples();
+  ASSERT_GE(examples.size(), 8u);
+  ScratchDirectory dir;
+  for (const GuideExample &example : examples) {
+    dir.write("pasted.txt", example.text);
+    const ProgramResult render =
+        runProgram(RAYTRACER_BINARY, {"pasted.txt", "out.bmp", "32", "24"}, dir.path());
+    EXPECT_EQ(render.out.substr(render.out.size() - 10), "100%     \r") << example.text;
+    EXPECT_EQ(render.status, 0) << example.text;
     const ProgramResult result = check(example.text);
+    EXPECT_EQ(result.status, example.complete ? 0 : 1) << example.text << result.out;
     if (example.complete) {
-      EXPECT_EQ(result.status, 0) << example.text << result.out;
+      const std::string pixels = readFile(dir.path() / "out.bmp").substr(54);
+      EXPECT_NE(pixels.find_first_not_of('\0'), std::string::npos) << example.text;
     } else {
-      // Alone in a file a fragment renders black, and says why.
-      EXPECT_EQ(result.status, 1) << example.text << result.out;
       EXPECT_NE(result.out.find("so every"), std::string::npos) << example.text << result.out;
     }
   }
