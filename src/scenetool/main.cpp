@@ -29,6 +29,10 @@ const char *const kHelp =
     "      scale a whole scene by K so that it lights the same\n"
     "  scenetool check scene.txt [W H]\n"
     "      report likely mistakes, one line each (exit 0 none, 1 some, 2 unreadable)\n"
+    "  scenetool explain scene.txt W H X Y [--from-top] [--json]\n"
+    "      show how the renderer computes one pixel, down to the stored bytes\n"
+    "  scenetool watch scene.txt [W H] [--once] [--plain]\n"
+    "      draw the scene in the terminal and again on every save\n"
     "  scenetool help <command>   the options of a command\n"
     "  scenetool --version";
 
