@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <iomanip>
 #include <limits>
 #include <memory>
@@ -184,6 +185,77 @@ TEST(EveryIntersector, GivesEqualParametersToTheShapeFirstInTheListAcrossKinds) 
       EXPECT_EQ(hit.shape, scene.shapes) << candidate.name;
     }
   }
+}
+
+// Rays made from the hierarchy's own boxes: starting on a face, an edge or a
+// corner of a node's box or aimed at one, along directions with zero,
+// subnormal (reciprocal beyond the float range) or huge components; meshes
+// whose sibling boxes share faces and whose shared edges give equal
+// parameters in sibling leaves; shapes on the coordinate limit of the error
+// analysis (in the tree) and just past it (always tested). Every tree built
+// also passes the tree check.
+TEST(BvhIntersector, AnswersAsTheShapeListOnRaysMadeFromItsOwnBoxes) {
+  RandomScene random(31);
+  constexpr float kLimit = 0x1p20f;
+  for (int s = 0; s < 30; ++s) {
+    Scene scene;
+    if (s % 3 == 0) {
+      random.addMesh(scene, random.inCube({0, 0, 0}, 8), random.chance(0.5f) ? 1.0f : 0.25f, 8);
+    } else if (s % 3 == 1) {
+      random.scatter(scene, {0, 0, 0}, 20, 0.05f, 5, 60, true);
+    } else {
+      const float side = s % 2 ? kLimit : -kLimit;
+      const Vec3 corner(side, side - 16, side);
+      for (int i = 0; i < 12; ++i) {
+        const Vec3 a = add(corner, Vec3(-float(i), float(i), -2.0f * float(i)));
+        scene.addTriangle(random.material(), a, add(a, {-4, 0, 0}), add(a, {0, 4, -4}));
+        scene.addSphere(random.material(), add(corner, {-2.0f * float(i), 0, -1}), 1);
+      }
+      scene.addSphere(random.material(), {std::nextafter(side, 2 * side), 0, 0}, 2);
+      scene.addTriangle(random.material(), {side, 0, 0}, {std::nextafter(side, 2 * side), 1, 0},
+                        {side, 0, 1});
+    }
+    const BvhIntersector hierarchy(scene.shapes);
+    ASSERT_EQ(hierarchy.treeFault(), "");
+    const std::vector<BvhIntersector::Node> &nodes = hierarchy.nodes();
+    const ListIntersector list(scene.shapes);
+    for (int r = 0; r < 6000 / WORK_DIVISOR; ++r) {
+      const BvhIntersector::Node &node = nodes[std::size_t(random.whole(0, int(nodes.size()) - 1))];
+      Vec3 onBox;
+      float *coordinates[] = {&onBox.x, &onBox.y, &onBox.z};
+      for (int a = 0; a < 3; ++a) {
+        const float pick = random.unit();
+        *coordinates[a] = pick < 0.4f   ? node.lo[a]
+                          : pick < 0.8f ? node.hi[a]
+                                        : node.lo[a] + random.unit() * (node.hi[a] - node.lo[a]);
+      }
+      Vec3 direction = random.direction();
+      float *components[] = {&direction.x, &direction.y, &direction.z};
+      for (float *c : components) {
+        const float pick = random.unit();
+        *c = pick < 0.2f ? 0.0f : pick < 0.3f ? 1e-40f * *c : pick < 0.35f ? 1e19f * *c : *c;
+      }
+      const Ray ray =
+          random.chance(0.5f)
+              ? Ray(onBox, direction)
+              : Ray(sub(onBox, direction), random.chance(0.5f) ? direction : scale(direction, 2));
+      const Answers expected = ask(list, ray);
+      const Answers actual = ask(hierarchy, ray);
+      ASSERT_TRUE(actual == expected)
+          << std::setprecision(9) << actual << "\nlist: " << expected << "\n"
+          << describe(ray, scene);
+    }
+  }
+}
+
+// From 20,000 shapes the root's halves are built on two threads.
+TEST(BvhIntersector, BuildsASoundTreeOnTwoThreads) {
+  RandomScene random(32);
+  Scene scene;
+  random.addMesh(scene, {0, 0, 0}, 0.5f, 101);
+  const BvhIntersector hierarchy(scene.shapes);
+  EXPECT_EQ(hierarchy.hierarchyShapeCount(), 2u * 101 * 101);
+  EXPECT_EQ(hierarchy.treeFault(), "");
 }
 
 // Otherwise the comparisons above could pass with every shape in the list walk.

@@ -37,6 +37,10 @@ inline constexpr double kPlaneRounding = 0x1p-46;
 inline constexpr double kSlabWidening = 0x1p-49;
 // Cone spreads are kept in steps of 1/64.
 inline constexpr double kSpreadStep = 1.0 / 64.0;
+// A node keeps the reach it inherits from its parent (valid for it too)
+// without working out its own when the inherited one is at most this share
+// of the node's largest extent. Any value is safe; this one is measured.
+inline constexpr float kNegligibleReach = 0x1p-6f;
 
 // The analysis assumes no overflow and bounded underflow: shape and ray
 // coordinates beyond this magnitude, or non-finite, take the brute-force path.

@@ -21,6 +21,10 @@ constexpr float kShapeCost = 1.0f;
 // Below this depth splits are by surface area; deeper ones (only reached by
 // very lopsided scenes) split at the median, which bounds the tree depth.
 constexpr int kSahDepth = 40;
+static_assert(kMaxLeaf <= BvhIntersector::kCountMask, "a leaf's count must fit its bit field");
+// Median splits halve fewer than 2^32 shapes at most 32 times; a query's
+// stack holds at most one more node than the tree is deep.
+static_assert(kSahDepth + 32 + 1 < BvhIntersector::kStackSize, "the stack must outlast the tree");
 // From this many shapes the root's two halves are built on two threads.
 constexpr std::uint32_t kParallelCount = 20000;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "accel/ShapeKinds.h"
 #include "accel/bvh/BvhBounds.h"
@@ -12,9 +13,6 @@ namespace {
 
 static_assert(sizeof(BvhIntersector::Node) == 36, "nodes are meant to stay small");
 static_assert(sizeof(BvhIntersector::Prim) == 40, "prims are meant to stay small");
-
-// Deep enough for any tree the builder makes (its depth stays below 70).
-constexpr int kStackSize = 128;
 
 struct Candidate {
   BvhIntersector::Prim prim;
@@ -107,43 +105,62 @@ struct BvhIntersector::RayBounds {
   double inverse[3];
   bool parallel[3]; // direction component is zero
   double direction[3];
-  double directionLength; // >= |d|
-  double perGap;          // kDeterminantInverse |d|: conditioning per unit of |e1| |e2|
-  double perSphere;       // kSphere |o|
-  double planeSlack;      // rounding of box planes and slab numerators
+  double inverseLength; // 1 / (an upper bound of |d|)
+  double perGap;        // kDeterminantInverse |d|: conditioning per unit of |e1| |e2|
+  double perSphere;     // kSphere |o|
+  double planeSlack;    // rounding of box planes and slab numerators
 };
+
+BvhIntersector::NodeReach BvhIntersector::reachOf(const Node &node) {
+  NodeReach reach;
+  reach.gap = float(bvh::decodeAbove(node.gap)); // exact: a float's top half
+  float extent = 0.0f;
+  for (int a = 0; a < 3; ++a) {
+    extent = std::max(extent, node.hi[a] - node.lo[a]);
+  }
+  reach.negligible = bvh::kNegligibleReach * extent;
+  if (!node.hasCone()) {
+    reach.axisOverAspect = 0.0f;
+    reach.spreadOverAspect = INFINITY;
+    return reach;
+  }
+  const double q[3] = {double(node.coneAxis[0]), double(node.coneAxis[1]),
+                       double(node.coneAxis[2])};
+  const double axisLength = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]);
+  const double aspect = bvh::decodeAspect(node.aspect);
+  // A few double roundings each, then rounded to a float the safe way.
+  reach.axisOverAspect = bvh::floatBelow(1.0 / (axisLength * aspect) * (1.0 - 0x1p-50));
+  reach.spreadOverAspect =
+      bvh::floatAbove((node.coneSpread * bvh::kSpreadStep + 0x1p-40) / aspect * (1.0 + 0x1p-50));
+  return reach;
+}
 
 namespace {
 
-// An upper bound of |d| |e1| |e2| / |det| over the triangles below `node`
-// whose determinant passes the 0.01 threshold (docs/exact-acceleration.md).
-double conditioningAbove(const BvhIntersector::Node &node, const double direction[3],
-                         double directionLength, double perGap) {
-  double conditioning = perGap * bvh::decodeAbove(node.gap);
-  if (node.coneSpread != BvhIntersector::kNoCone) {
-    // The ray's angle to every normal below bounds |det| away from zero.
-    const double q[3] = {double(node.coneAxis[0]), double(node.coneAxis[1]),
-                         double(node.coneAxis[2])};
-    const double along = std::fabs(direction[0] * q[0] + direction[1] * q[1] + direction[2] * q[2]);
-    const double cosine =
-        along / (std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]) * directionLength) -
-        node.coneSpread * bvh::kSpreadStep - 0x1p-40;
-    if (cosine > 0.0) {
-      const double slack = cosine / bvh::decodeAspect(node.aspect) - bvh::kDeterminantRounding;
-      if (slack > 0.0) {
-        conditioning = std::min(conditioning, 1.0 / slack);
-      }
-    }
+// An upper bound of |d| |e1| |e2| / |det| over the triangles below a node
+// whose determinant passes the 0.01 threshold (docs/exact-acceleration.md,
+// section 3): the threshold bound, or the normal cone's when it is smaller.
+template <typename RayBounds>
+double conditioningAbove(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &reach,
+                         const RayBounds &r) {
+  double conditioning = r.perGap * reach.gap;
+  // (|d.q| / (|q| |d|) - spread - 2^-40) / aspect - 2^-22; never positive without a cone.
+  const double along =
+      std::fabs(r.direction[0] * node.coneAxis[0] + r.direction[1] * node.coneAxis[1] +
+                r.direction[2] * node.coneAxis[2]);
+  const double slack = along * r.inverseLength * reach.axisOverAspect - reach.spreadOverAspect -
+                       bvh::kDeterminantRounding;
+  if (slack > 0.0) {
+    conditioning = std::min(conditioning, 1.0 / slack);
   }
   return conditioning;
 }
 
-// Conservative slab test: false only if no point of the exactly computed ray
-// line lies in the node's box grown by the ray's error reach; otherwise
-// `entry` is at or below the exact entry parameter. Hits with t > limit are
-// not wanted (limit is +inf when any t counts).
+// How far, at most, any shape below the node can report a hit from its box,
+// for this ray: kTriangleResidual C span + the plane slack (+ kSphere |o|).
 template <typename RayBounds>
-bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry) {
+double ownReach(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+                const RayBounds &r) {
   // |o - v0| of any triangle below is at most the box's farthest extent from o.
   double spanSquared = 0.0;
   for (int a = 0; a < 3; ++a) {
@@ -151,13 +168,27 @@ bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry)
         std::max(std::fabs(r.origin[a] - node.lo[a]), std::fabs(r.origin[a] - node.hi[a]));
     spanSquared += extent * extent;
   }
-  const double conditioning = conditioningAbove(node, r.direction, r.directionLength, r.perGap);
-  double reach = r.planeSlack +
-                 bvh::kTriangleResidual * conditioning * std::sqrt(spanSquared) * (1.0 + 0x1p-40);
-  if (node.meta & BvhIntersector::kHoldsSphere) {
+  double reach = r.planeSlack + bvh::kTriangleResidual * conditioningAbove(node, nodeReach, r) *
+                                    std::sqrt(spanSquared) * (1.0 + 0x1p-40);
+  if (node.holdsSphere()) {
     reach += r.perSphere;
   }
-  reach *= 1.0 + 0x1p-40;
+  return reach * (1.0 + 0x1p-40);
+}
+
+// Conservative slab test: false only if no point of the exactly computed ray
+// line lies in the node's box grown by the ray's error reach; otherwise
+// `entry` is at or below the exact entry parameter. `reach` comes in valid
+// for the node (its parent's: it bounds every shape below the parent, whose
+// box holds this one) and is replaced by the node's own when smaller; the
+// node's own is not worked out when the inherited one is negligible against
+// the box.
+template <typename RayBounds>
+bool enters(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+            const RayBounds &r, double &reach, double &entry) {
+  if (reach > nodeReach.negligible) {
+    reach = std::min(reach, ownReach(node, nodeReach, r));
+  }
   double near = -INFINITY;
   double far = INFINITY;
   for (int a = 0; a < 3; ++a) {
@@ -182,6 +213,12 @@ bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry)
   entry = near;
   return near <= far && far >= 0.0;
 }
+
+// A node waiting on the traversal stack, with a reach valid for it.
+struct Pending {
+  std::uint32_t node;
+  double reach;
+};
 
 } // namespace
 
@@ -228,17 +265,98 @@ BvhIntersector::BvhIntersector(const Shape *list) : list_(list) {
     prims_[i] = prims[order[i]];
     primShapes_[i] = shapes[order[i]];
   }
+  reaches_.reserve(nodes_.size());
+  for (const Node &node : nodes_) {
+    reaches_.push_back(reachOf(node));
+  }
 }
 
 double BvhIntersector::conditioningBound(const Node &node, const Vec3 &direction) {
-  const double d[3] = {direction.x, direction.y, direction.z};
+  RayBounds bounds;
+  bounds.direction[0] = direction.x;
+  bounds.direction[1] = direction.y;
+  bounds.direction[2] = direction.z;
   const double length = bvh::lengthAbove(direction);
-  return conditioningAbove(node, d, length, bvh::kDeterminantInverse * length * (1.0 + 0x1p-40));
+  bounds.inverseLength = 1.0 / length;
+  bounds.perGap = bvh::kDeterminantInverse * length * (1.0 + 0x1p-40);
+  return conditioningAbove(node, reachOf(node), bounds);
+}
+
+std::string BvhIntersector::treeFault() const {
+  if (nodes_.empty()) {
+    return prims_.empty() ? "" : "prims without nodes";
+  }
+  // Depth first, first child first: the leaves must meet the prims in order.
+  std::vector<std::pair<std::uint32_t, int>> pending{{0, 1}};
+  std::uint32_t nextPrim = 0;
+  std::size_t visited = 0;
+  while (!pending.empty()) {
+    const auto [index, depth] = pending.back();
+    pending.pop_back();
+    ++visited;
+    if (depth >= kStackSize) {
+      return "node " + std::to_string(index) + " is deeper than the traversal stack";
+    }
+    const Node &node = nodes_[index];
+    if (node.isLeaf()) {
+      if (node.firstPrim() != nextPrim || node.primCount() > prims_.size() - nextPrim) {
+        return "leaf " + std::to_string(index) + " does not continue the prims in order";
+      }
+      for (std::uint32_t i = nextPrim; i < nextPrim + node.primCount(); ++i) {
+        if ((prims_[i].position & kSphereBit) != 0 && !node.holdsSphere()) {
+          return "leaf " + std::to_string(index) + " holds a sphere it does not flag";
+        }
+      }
+      nextPrim += node.primCount();
+      continue;
+    }
+    for (const std::uint32_t child : {index + 1, node.secondChild()}) {
+      if (child <= index || child >= nodes_.size()) {
+        return "node " + std::to_string(index) + " has a child out of order";
+      }
+      const Node &inner = nodes_[child];
+      for (int a = 0; a < 3; ++a) {
+        if (!(inner.lo[a] >= node.lo[a] && inner.hi[a] <= node.hi[a])) {
+          return "node " + std::to_string(child) + " is not inside its parent";
+        }
+      }
+      if (inner.holdsSphere() && !node.holdsSphere()) {
+        return "node " + std::to_string(index) + " does not flag its children's spheres";
+      }
+    }
+    pending.push_back({node.secondChild(), depth + 1});
+    pending.push_back({index + 1, depth + 1});
+  }
+  if (nextPrim != prims_.size() || visited != nodes_.size()) {
+    return "the leaves do not partition the prims, or some nodes are unreachable";
+  }
+  // Every list position once, in the tree or in the always-tested list.
+  const std::size_t count = prims_.size() + alwaysTested_.size();
+  std::vector<bool> seen(count, false);
+  const auto see = [&](std::uint32_t position) {
+    if (position >= count || seen[position]) {
+      return false;
+    }
+    seen[position] = true;
+    return true;
+  };
+  for (const Prim &prim : prims_) {
+    if (!see(prim.position & ~kSphereBit)) {
+      return "list position " + std::to_string(prim.position & ~kSphereBit) + " held twice";
+    }
+  }
+  for (const Listed &listed : alwaysTested_) {
+    if (!see(listed.position)) {
+      return "list position " + std::to_string(listed.position) + " held twice";
+    }
+  }
+  return {};
 }
 
 std::size_t BvhIntersector::memoryBytes() const {
-  return nodes_.capacity() * sizeof(Node) + prims_.capacity() * sizeof(Prim) +
-         primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
+  return nodes_.capacity() * sizeof(Node) + reaches_.capacity() * sizeof(NodeReach) +
+         prims_.capacity() * sizeof(Prim) + primShapes_.capacity() * sizeof(const Shape *) +
+         alwaysTested_.capacity() * sizeof(Listed);
 }
 
 // Rays with non-finite or huge components, or a very short direction, are
@@ -261,7 +379,7 @@ bool BvhIntersector::usable(const Ray &ray, RayBounds &bounds) const {
     bounds.inverse[a] = bounds.parallel[a] ? 0.0 : 1.0 / double(d[a]);
   }
   const double up = 1.0 + 0x1p-40;
-  bounds.directionLength = directionLength;
+  bounds.inverseLength = 1.0 / directionLength;
   bounds.perGap = bvh::kDeterminantInverse * directionLength * up;
   bounds.perSphere = bvh::kSphere * originLength * up;
   bounds.planeSlack = bvh::kPlaneRounding * (originLength + maxCoordinate_);
@@ -269,6 +387,24 @@ bool BvhIntersector::usable(const Ray &ray, RayBounds &bounds) const {
 }
 
 Hit BvhIntersector::nearest(const Ray &ray) const {
+  TestCounts unused;
+  return nearestIn<false>(ray, unused);
+}
+
+Hit BvhIntersector::nearest(const Ray &ray, TestCounts &counts) const {
+  return nearestIn<true>(ray, counts);
+}
+
+bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind) const {
+  TestCounts unused;
+  return blockedIn<false>(ray, kind, unused);
+}
+
+bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind, TestCounts &counts) const {
+  return blockedIn<true>(ray, kind, counts);
+}
+
+template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &counts) const {
   RayBounds bounds;
   if (!usable(ray, bounds)) {
     return list_.nearest(ray);
@@ -277,68 +413,82 @@ Hit BvhIntersector::nearest(const Ray &ray) const {
   for (const Listed &listed : alwaysTested_) {
     best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
   }
-  std::uint32_t stack[kStackSize];
+  Pending stack[kStackSize];
   int top = 0;
-  stack[top++] = 0;
+  stack[top++] = {0, INFINITY};
   const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f, ray.direction.z < 0.0f};
   while (top > 0) {
-    const std::uint32_t index = stack[--top];
-    const Node &node = nodes_[index];
+    const Pending pending = stack[--top];
+    const Node &node = nodes_[pending.node];
+    double reach = pending.reach;
     double entry = 0.0;
+    if constexpr (count) {
+      ++counts.boxes;
+    }
     // Equal entry and best may still hide an earlier list position.
-    if (!enters(node, bounds, entry) || entry > double(best.t)) {
+    if (!enters(node, reaches_[pending.node], bounds, reach, entry) || entry > double(best.t)) {
       continue;
     }
-    if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
-      for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+    if (node.isLeaf()) {
+      const std::uint32_t end = node.firstPrim() + node.primCount();
+      for (std::uint32_t i = node.firstPrim(); i < end; ++i) {
         const Prim &prim = prims_[i];
+        if constexpr (count) {
+          ++counts.shapes;
+        }
         best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
       }
       continue;
     }
-    // Visit the child on the ray's near side first.
-    const std::uint32_t first = index + 1;
-    const std::uint32_t second = node.index;
-    if (negative[node.meta >> kAxisShift & 3]) {
-      stack[top++] = first;
-      stack[top++] = second;
-    } else {
-      stack[top++] = second;
-      stack[top++] = first;
-    }
+    // Visit the child on the ray's near side first; both inherit the reach.
+    const std::uint32_t first = pending.node + 1;
+    const std::uint32_t second = node.secondChild();
+    const bool swap = negative[node.splitAxis()];
+    stack[top++] = {swap ? first : second, reach};
+    stack[top++] = {swap ? second : first, reach};
   }
   return best.hit();
 }
 
-template <ShadowQuery kind>
-bool BvhIntersector::blockedInHierarchy(const Ray &ray, const RayBounds &bounds) const {
+template <ShadowQuery kind, bool count>
+bool BvhIntersector::blockedInHierarchy(const Ray &ray, const RayBounds &bounds,
+                                        TestCounts &counts) const {
   // Only hits below this parameter can block.
   constexpr double limit = kind == ShadowQuery::BeforeOne ? 1.0 : INFINITY;
-  std::uint32_t stack[kStackSize];
+  Pending stack[kStackSize];
   int top = 0;
-  stack[top++] = 0;
+  stack[top++] = {0, INFINITY};
   while (top > 0) {
-    const std::uint32_t index = stack[--top];
-    const Node &node = nodes_[index];
+    const Pending pending = stack[--top];
+    const Node &node = nodes_[pending.node];
+    double reach = pending.reach;
     double entry = 0.0;
-    if (!enters(node, bounds, entry) || entry >= limit) {
+    if constexpr (count) {
+      ++counts.boxes;
+    }
+    if (!enters(node, reaches_[pending.node], bounds, reach, entry) || entry >= limit) {
       continue;
     }
-    if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
-      for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+    if (node.isLeaf()) {
+      const std::uint32_t end = node.firstPrim() + node.primCount();
+      for (std::uint32_t i = node.firstPrim(); i < end; ++i) {
+        if constexpr (count) {
+          ++counts.shapes;
+        }
         if (blocks(intersectPrim(prims_[i], ray), kind)) {
           return true;
         }
       }
       continue;
     }
-    stack[top++] = node.index;
-    stack[top++] = index + 1;
+    stack[top++] = {node.secondChild(), reach};
+    stack[top++] = {pending.node + 1, reach};
   }
   return false;
 }
 
-bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind) const {
+template <bool count>
+bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const {
   RayBounds bounds;
   if (!usable(ray, bounds)) {
     return list_.blocked(ray, kind);
@@ -349,6 +499,6 @@ bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind) const {
     }
   }
   return kind == ShadowQuery::BeforeOne
-             ? blockedInHierarchy<ShadowQuery::BeforeOne>(ray, bounds)
-             : blockedInHierarchy<ShadowQuery::TowardsDirection>(ray, bounds);
+             ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
+             : blockedInHierarchy<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
 }
