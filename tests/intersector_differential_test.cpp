@@ -34,7 +34,8 @@ struct Candidate {
   bool everyRay;
 };
 
-// Flat at every level this processor runs, and the hierarchy.
+// Flat at every level this processor runs, and the hierarchy with its
+// four-lane float node test and with its one-box double test.
 std::vector<Candidate> fastIntersectors(const Scene &scene) {
   std::vector<Candidate> all;
   const std::pair<SimdLevel, const char *> levels[] = {{SimdLevel::Scalar, "flat scalar"},
@@ -46,6 +47,8 @@ std::vector<Candidate> fastIntersectors(const Scene &scene) {
     }
   }
   all.push_back({"bvh", std::make_unique<BvhIntersector>(scene.shapes), true});
+  all.push_back(
+      {"bvh, one box at a time", std::make_unique<BvhIntersector>(scene.shapes, false), true});
   return all;
 }
 
@@ -216,6 +219,7 @@ TEST(BvhIntersector, AnswersAsTheShapeListOnRaysMadeFromItsOwnBoxes) {
                         {side, 0, 1});
     }
     const BvhIntersector hierarchy(scene.shapes);
+    const BvhIntersector oneBoxAtATime(scene.shapes, false);
     ASSERT_EQ(hierarchy.treeFault(), "");
     const std::vector<BvhIntersector::Node> &nodes = hierarchy.nodes();
     const ListIntersector list(scene.shapes);
@@ -256,6 +260,9 @@ TEST(BvhIntersector, BuildsASoundTreeOnTwoThreads) {
   const BvhIntersector hierarchy(scene.shapes);
   EXPECT_EQ(hierarchy.hierarchyShapeCount(), 2u * 101 * 101);
   EXPECT_EQ(hierarchy.treeFault(), "");
+#if defined(__SSE2__)
+  EXPECT_TRUE(hierarchy.usesWideNodes());
+#endif
 }
 
 // Otherwise the comparisons above could pass with every shape in the list walk.

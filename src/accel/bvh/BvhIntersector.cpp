@@ -7,6 +7,7 @@
 #include "accel/ShapeKinds.h"
 #include "accel/bvh/BvhBounds.h"
 #include "accel/bvh/BvhBuild.h"
+#include "accel/bvh/BvhWide.h"
 #include "geometry/Intersection.h"
 
 namespace {
@@ -222,7 +223,7 @@ struct Pending {
 
 } // namespace
 
-BvhIntersector::BvhIntersector(const Shape *list) : list_(list) {
+BvhIntersector::BvhIntersector(const Shape *list, bool wideNodes) : list_(list) {
   std::size_t count = 0;
   for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
     ++count;
@@ -269,7 +270,16 @@ BvhIntersector::BvhIntersector(const Shape *list) : list_(list) {
   for (const Node &node : nodes_) {
     reaches_.push_back(reachOf(node));
   }
+#if defined(__SSE2__)
+  if (wideNodes) {
+    wide_ = collapseToWide(nodes_);
+  }
+#else
+  (void)wideNodes;
+#endif
 }
+
+BvhIntersector::~BvhIntersector() = default;
 
 double BvhIntersector::conditioningBound(const Node &node, const Vec3 &direction) {
   RayBounds bounds;
@@ -330,6 +340,31 @@ std::string BvhIntersector::treeFault() const {
   if (nextPrim != prims_.size() || visited != nodes_.size()) {
     return "the leaves do not partition the prims, or some nodes are unreachable";
   }
+  // The wide nodes reach every prim once, each inner child after its parent.
+  std::size_t wideVisited = 0;
+  std::uint32_t widePrims = 0;
+  std::vector<std::uint32_t> wideStack;
+  if (!wide_.empty()) {
+    wideStack.push_back(0);
+  }
+  while (!wideStack.empty() && wideVisited <= wide_.size()) {
+    const std::uint32_t index = wideStack.back();
+    wideStack.pop_back();
+    ++wideVisited;
+    const BvhWideNode &node = wide_[index];
+    for (int lane = 0; lane < node.lanes; ++lane) {
+      if (node.count[lane] > 0) {
+        widePrims += node.count[lane];
+      } else if (node.child[lane] <= index || node.child[lane] >= wide_.size()) {
+        return "wide node " + std::to_string(index) + " has a child out of order";
+      } else {
+        wideStack.push_back(node.child[lane]);
+      }
+    }
+  }
+  if (!wide_.empty() && (wideVisited != wide_.size() || widePrims != prims_.size())) {
+    return "the wide nodes do not reach every prim once";
+  }
   // Every list position once, in the tree or in the always-tested list.
   const std::size_t count = prims_.size() + alwaysTested_.size();
   std::vector<bool> seen(count, false);
@@ -355,8 +390,8 @@ std::string BvhIntersector::treeFault() const {
 
 std::size_t BvhIntersector::memoryBytes() const {
   return nodes_.capacity() * sizeof(Node) + reaches_.capacity() * sizeof(NodeReach) +
-         prims_.capacity() * sizeof(Prim) + primShapes_.capacity() * sizeof(const Shape *) +
-         alwaysTested_.capacity() * sizeof(Listed);
+         wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
+         primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
 }
 
 // Rays with non-finite or huge components, or a very short direction, are
@@ -386,6 +421,18 @@ bool BvhIntersector::usable(const Ray &ray, RayBounds &bounds) const {
   return true;
 }
 
+bool BvhIntersector::wideUsable(const Ray &ray) const {
+  if (wide_.empty()) {
+    return false;
+  }
+  for (const float d : {ray.direction.x, ray.direction.y, ray.direction.z}) {
+    if (d != 0.0f && std::fabs(d) < 0x1p-64f) {
+      return false;
+    }
+  }
+  return true;
+}
+
 Hit BvhIntersector::nearest(const Ray &ray) const {
   TestCounts unused;
   return nearestIn<false>(ray, unused);
@@ -412,6 +459,10 @@ template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &
   RankedHit best;
   for (const Listed &listed : alwaysTested_) {
     best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
+  }
+  if (wideUsable(ray)) {
+    nearestWide<count>(ray, bounds, best, counts);
+    return best.hit();
   }
   Pending stack[kStackSize];
   int top = 0;
@@ -498,7 +549,137 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
       return true;
     }
   }
+  if (wideUsable(ray)) {
+    return kind == ShadowQuery::BeforeOne
+               ? blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
+               : blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
+  }
   return kind == ShadowQuery::BeforeOne
              ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
              : blockedInHierarchy<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
 }
+
+#if defined(__SSE2__)
+namespace {
+
+// A wide node's child waiting on the stack: an inner child with the reach
+// valid for it, or a leaf's prims; with a float at or below its entry.
+struct WidePending {
+  std::uint32_t index; // wide node, or first prim
+  std::uint32_t count; // prims of a leaf; 0 for a wide node
+  float entry;
+  double reach;
+};
+
+template <typename RayBounds> WideRay wideRay(const RayBounds &bounds, double maxCoordinate) {
+  WideRay ray;
+  double originMax = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    ray.origin[a] = _mm_set1_ps(float(bounds.origin[a]));
+    ray.parallel[a] = bounds.parallel[a];
+    ray.inverse[a] = _mm_set1_ps(bounds.parallel[a] ? 0.0f : float(bounds.inverse[a]));
+    originMax = std::max(originMax, std::fabs(bounds.origin[a]));
+  }
+  ray.planeSlack = 0x1p-22 * (maxCoordinate + originMax) * (1.0 + 0x1p-40);
+  return ray;
+}
+
+} // namespace
+
+template <bool count>
+void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
+                                 TestCounts &counts) const {
+  const WideRay lanes = wideRay(bounds, maxCoordinate_);
+  WidePending stack[kWideStackSize];
+  int top = 0;
+  stack[top++] = {0, 0, -INFINITY, INFINITY};
+  while (top > 0) {
+    const WidePending pending = stack[--top];
+    // Equal entry and best may still hide an earlier list position.
+    if (pending.entry > best.t) {
+      continue;
+    }
+    if (pending.count > 0) {
+      for (std::uint32_t i = pending.index; i < pending.index + pending.count; ++i) {
+        const Prim &prim = prims_[i];
+        if constexpr (count) {
+          ++counts.shapes;
+        }
+        best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
+      }
+      continue;
+    }
+    const BvhWideNode &node = wide_[pending.index];
+    double reach = pending.reach;
+    if (reach > reaches_[node.binary].negligible) {
+      reach = std::min(reach, ownReach(nodes_[node.binary], reaches_[node.binary], bounds));
+    }
+    float entries[BvhWideNode::kLanes];
+    int mask = enterFour(node, lanes, reach, entries);
+    if constexpr (count) {
+      counts.boxes += node.lanes;
+    }
+    // Push the farthest child first, so that the nearest is visited first.
+    while (mask != 0) {
+      int farthest = -1;
+      for (int lane = 0; lane < BvhWideNode::kLanes; ++lane) {
+        if ((mask >> lane & 1) != 0 && (farthest < 0 || entries[lane] > entries[farthest])) {
+          farthest = lane;
+        }
+      }
+      mask &= ~(1 << farthest);
+      if (entries[farthest] <= best.t) {
+        stack[top++] = {node.child[farthest], node.count[farthest], entries[farthest], reach};
+      }
+    }
+  }
+}
+
+template <ShadowQuery kind, bool count>
+bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
+                                 TestCounts &counts) const {
+  // Only hits below this parameter can block.
+  constexpr float limit = kind == ShadowQuery::BeforeOne ? 1.0f : INFINITY;
+  const WideRay lanes = wideRay(bounds, maxCoordinate_);
+  WidePending stack[kWideStackSize];
+  int top = 0;
+  stack[top++] = {0, 0, -INFINITY, INFINITY};
+  while (top > 0) {
+    const WidePending pending = stack[--top];
+    if (pending.count > 0) {
+      for (std::uint32_t i = pending.index; i < pending.index + pending.count; ++i) {
+        if constexpr (count) {
+          ++counts.shapes;
+        }
+        if (blocks(intersectPrim(prims_[i], ray), kind)) {
+          return true;
+        }
+      }
+      continue;
+    }
+    const BvhWideNode &node = wide_[pending.index];
+    double reach = pending.reach;
+    if (reach > reaches_[node.binary].negligible) {
+      reach = std::min(reach, ownReach(nodes_[node.binary], reaches_[node.binary], bounds));
+    }
+    float entries[BvhWideNode::kLanes];
+    const int mask = enterFour(node, lanes, reach, entries);
+    if constexpr (count) {
+      counts.boxes += node.lanes;
+    }
+    for (int lane = 0; lane < node.lanes; ++lane) {
+      if ((mask >> lane & 1) != 0 && entries[lane] < limit) {
+        stack[top++] = {node.child[lane], node.count[lane], entries[lane], reach};
+      }
+    }
+  }
+  return false;
+}
+#else
+template <bool count>
+void BvhIntersector::nearestWide(const Ray &, const RayBounds &, RankedHit &, TestCounts &) const {}
+template <ShadowQuery kind, bool count>
+bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, TestCounts &) const {
+  return false;
+}
+#endif

@@ -7,6 +7,8 @@
 #include "accel/Intersector.h"
 #include "accel/ListIntersector.h"
 
+struct BvhWideNode;
+
 // A bounding volume hierarchy over a shape list that answers exactly as
 // the list walk does. Boxes are inflated by a bound on how far the float
 // arithmetic can place a reported hit from the true shape (part of it
@@ -18,8 +20,16 @@
 // See docs/exact-acceleration.md.
 class BvhIntersector final : public Intersector {
 public:
-  // `shapes` is the head of the shape list.
-  explicit BvhIntersector(const Shape *shapes);
+  // `shapes` is the head of the shape list. Queries test four child boxes at a
+  // time in float where the processor has SSE2 (every x86-64 one), and one
+  // box at a time in double otherwise, or with `wideNodes` false.
+  explicit BvhIntersector(const Shape *shapes, bool wideNodes = true);
+  ~BvhIntersector() override;
+  BvhIntersector(const BvhIntersector &) = delete;
+  BvhIntersector &operator=(const BvhIntersector &) = delete;
+
+  // Whether queries use the four-child nodes.
+  bool usesWideNodes() const { return !wide_.empty(); }
 
   Hit nearest(const Ray &ray) const override;
   bool blocked(const Ray &ray, ShadowQuery kind) const override;
@@ -37,8 +47,10 @@ public:
   static constexpr int kAxisShift = 4;
   static constexpr std::uint8_t kHoldsSphere = 64;
   static constexpr std::uint8_t kNoCone = 255;
-  // Pending nodes a query can hold: one more than the tree's depth.
+  // Pending nodes a query can hold: one more than the tree's depth (three
+  // times that with four children per node).
   static constexpr int kStackSize = 128;
+  static constexpr int kWideStackSize = 3 * kStackSize;
 
   // 36 bytes. Inner nodes have count 0; their first child follows them and
   // `index` is the second child. Leaves hold prims [index, index + count).
@@ -109,14 +121,23 @@ private:
   // False when the list walk must answer: no hierarchy, or a ray outside
   // the error analysis.
   bool usable(const Ray &ray, RayBounds &bounds) const;
+  // Whether the four-lane test may take this ray: no direction component so
+  // small (but not zero) that its float reciprocal could overflow.
+  bool wideUsable(const Ray &ray) const;
   template <bool count> Hit nearestIn(const Ray &ray, TestCounts &counts) const;
+  template <bool count>
+  void nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
+                   TestCounts &counts) const;
   template <ShadowQuery kind, bool count>
   bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
+  template <ShadowQuery kind, bool count>
+  bool blockedWide(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
 
   ListIntersector list_;
   std::vector<Node> nodes_;
   std::vector<NodeReach> reaches_; // one per node
+  std::vector<BvhWideNode> wide_;  // empty when queries walk the two-child nodes
   std::vector<Prim> prims_;
   std::vector<const Shape *> primShapes_;
   std::vector<Listed> alwaysTested_;
