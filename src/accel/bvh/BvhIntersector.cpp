@@ -178,18 +178,10 @@ double ownReach(const BvhIntersector::Node &node, const BvhIntersector::NodeReac
 }
 
 // Conservative slab test: false only if no point of the exactly computed ray
-// line lies in the node's box grown by the ray's error reach; otherwise
-// `entry` is at or below the exact entry parameter. `reach` comes in valid
-// for the node (its parent's: it bounds every shape below the parent, whose
-// box holds this one) and is replaced by the node's own when smaller; the
-// node's own is not worked out when the inherited one is negligible against
-// the box.
+// line lies in the node's box grown by `reach`; otherwise `entry` is at or
+// below the exact entry parameter.
 template <typename RayBounds>
-bool enters(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
-            const RayBounds &r, double &reach, double &entry) {
-  if (reach > nodeReach.negligible) {
-    reach = std::min(reach, ownReach(node, nodeReach, r));
-  }
+bool boxEnters(const BvhIntersector::Node &node, const RayBounds &r, double reach, double &entry) {
   double near = -INFINITY;
   double far = INFINITY;
   for (int a = 0; a < 3; ++a) {
@@ -213,6 +205,32 @@ bool enters(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &n
   far += std::fabs(far) * bvh::kSlabWidening;
   entry = near;
   return near <= far && far >= 0.0;
+}
+
+// Tightens `reach`, which comes in valid for the node (its parent's: it
+// bounds every shape below the parent, whose box holds this one), to the
+// node's own when that is smaller; the node's own is not worked out when the
+// inherited one is negligible against the box. True when it got smaller.
+template <typename RayBounds>
+bool tighten(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+             const RayBounds &r, double &reach, float negligibleScale = 1.0f) {
+  if (!(reach > nodeReach.negligible * negligibleScale)) {
+    return false;
+  }
+  const double own = ownReach(node, nodeReach, r);
+  if (!(own < reach)) {
+    return false;
+  }
+  reach = own;
+  return true;
+}
+
+// The box test of the two-child tree, with the node's reach.
+template <typename RayBounds>
+bool enters(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+            const RayBounds &r, double &reach, double &entry) {
+  tighten(node, nodeReach, r, reach);
+  return boxEnters(node, r, reach, entry);
 }
 
 // A node waiting on the traversal stack, with a reach valid for it.
@@ -562,11 +580,33 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
 #if defined(__SSE2__)
 namespace {
 
-// A wide node's child waiting on the stack: an inner child with the reach
-// valid for it, or a leaf's prims; with a float at or below its entry.
+// Shadow rays towards point lights are long, so the reach a child is let in
+// with can be large against the child. Such a child's box is tested again
+// with its own reach when that is below kRetestShrink of the inherited one; a
+// leaf's own reach (about as costly as testing its shapes) is worked out only
+// when the inherited one exceeds kLeafRetest times its negligible reach.
+constexpr double kRetestShrink = 0.25;
+constexpr float kLeafRetest = 8.0f;
+
+// Whether a child popped from the stack is still worth visiting after the
+// test above; `reach` comes in as the inherited one and leaves tightened.
+template <typename RayBounds>
+bool stillEnters(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+                 bool leaf, const RayBounds &r, double &reach, long long &boxTests) {
+  const double inherited = reach;
+  if (!tighten(node, nodeReach, r, reach, leaf ? kLeafRetest : 1.0f) ||
+      reach >= kRetestShrink * inherited) {
+    return true;
+  }
+  ++boxTests;
+  double entry = 0.0;
+  return boxEnters(node, r, reach, entry) && entry < 1.0;
+}
+
 struct WidePending {
-  std::uint32_t index; // wide node, or first prim
-  std::uint32_t count; // prims of a leaf; 0 for a wide node
+  std::uint32_t index;  // wide node, or first prim
+  std::uint32_t count;  // prims of a leaf; 0 for a wide node
+  std::uint32_t binary; // the two-child node it stands for
   float entry;
   double reach;
 };
@@ -592,7 +632,7 @@ void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, Ranked
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
   WidePending stack[kWideStackSize];
   int top = 0;
-  stack[top++] = {0, 0, -INFINITY, INFINITY};
+  stack[top++] = {0, 0, 0, -INFINITY, INFINITY};
   while (top > 0) {
     const WidePending pending = stack[--top];
     // Equal entry and best may still hide an earlier list position.
@@ -609,11 +649,9 @@ void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, Ranked
       }
       continue;
     }
-    const BvhWideNode &node = wide_[pending.index];
     double reach = pending.reach;
-    if (reach > reaches_[node.binary].negligible) {
-      reach = std::min(reach, ownReach(nodes_[node.binary], reaches_[node.binary], bounds));
-    }
+    tighten(nodes_[pending.binary], reaches_[pending.binary], bounds, reach);
+    const BvhWideNode &node = wide_[pending.index];
     float entries[BvhWideNode::kLanes];
     int mask = enterFour(node, lanes, reach, entries);
     if constexpr (count) {
@@ -629,7 +667,8 @@ void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, Ranked
       }
       mask &= ~(1 << farthest);
       if (entries[farthest] <= best.t) {
-        stack[top++] = {node.child[farthest], node.count[farthest], entries[farthest], reach};
+        stack[top++] = {node.child[farthest], node.count[farthest], node.binaryChild[farthest],
+                        entries[farthest], reach};
       }
     }
   }
@@ -643,9 +682,18 @@ bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
   WidePending stack[kWideStackSize];
   int top = 0;
-  stack[top++] = {0, 0, -INFINITY, INFINITY};
+  stack[top++] = {0, 0, 0, -INFINITY, INFINITY};
   while (top > 0) {
     const WidePending pending = stack[--top];
+    double reach = pending.reach;
+    if constexpr (kind == ShadowQuery::BeforeOne) {
+      if (!stillEnters(nodes_[pending.binary], reaches_[pending.binary], pending.count > 0, bounds,
+                       reach, counts.boxes)) {
+        continue;
+      }
+    } else if (pending.count == 0) {
+      tighten(nodes_[pending.binary], reaches_[pending.binary], bounds, reach);
+    }
     if (pending.count > 0) {
       for (std::uint32_t i = pending.index; i < pending.index + pending.count; ++i) {
         if constexpr (count) {
@@ -658,10 +706,6 @@ bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
       continue;
     }
     const BvhWideNode &node = wide_[pending.index];
-    double reach = pending.reach;
-    if (reach > reaches_[node.binary].negligible) {
-      reach = std::min(reach, ownReach(nodes_[node.binary], reaches_[node.binary], bounds));
-    }
     float entries[BvhWideNode::kLanes];
     const int mask = enterFour(node, lanes, reach, entries);
     if constexpr (count) {
@@ -669,7 +713,8 @@ bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
     }
     for (int lane = 0; lane < node.lanes; ++lane) {
       if ((mask >> lane & 1) != 0 && entries[lane] < limit) {
-        stack[top++] = {node.child[lane], node.count[lane], entries[lane], reach};
+        stack[top++] = {node.child[lane], node.count[lane], node.binaryChild[lane], entries[lane],
+                        reach};
       }
     }
   }

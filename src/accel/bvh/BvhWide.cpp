@@ -52,9 +52,9 @@ public:
     }
     BvhWideNode node{};
     node.lanes = std::uint8_t(count);
-    node.binary = binary;
     for (int lane = 0; lane < count; ++lane) {
       const Node &child = nodes_[children[lane]];
+      node.binaryChild[lane] = children[lane];
       for (int a = 0; a < 3; ++a) {
         node.lo[a][lane] = child.lo[a];
         node.hi[a][lane] = child.hi[a];

@@ -23,8 +23,8 @@ struct BvhWideNode {
   // A leaf child's prim count; 0 for an inner child.
   std::uint8_t count[kLanes];
   std::uint8_t lanes; // children in use, from lane 0
-  // The two-child node this one stands for: its reach covers every child.
-  std::uint32_t binary;
+  // The two-child nodes the children stand for, with their reach constants.
+  std::uint32_t binaryChild[kLanes];
 };
 
 // Collapses the two-child tree (root first, as the builder lays it out) into
