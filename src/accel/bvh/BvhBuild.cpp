@@ -29,8 +29,6 @@ static_assert(kMaxLeaf <= BvhIntersector::kCountMask, "a leaf's count must fit i
 // Median splits halve fewer than 2^32 shapes at most 32 times; a query's
 // stack holds at most one more node than the tree is deep.
 static_assert(kSahDepth + 32 + 1 < BvhIntersector::kStackSize, "the stack must outlast the tree");
-// From this many shapes the root's two halves are built on two threads.
-constexpr std::uint32_t kParallelCount = 20000;
 
 struct Box {
   float lo[3] = {INFINITY, INFINITY, INFINITY};
@@ -56,8 +54,9 @@ struct Box {
 
 class Builder {
 public:
-  Builder(const std::vector<BvhBuildItem> &items, std::vector<Node> &nodes)
-      : items_(items), nodes_(nodes), refs_(items.size()) {
+  Builder(const std::vector<BvhBuildItem> &items, std::vector<Node> &nodes,
+          std::uint32_t parallelFrom)
+      : items_(items), nodes_(nodes), parallelFrom_(parallelFrom), refs_(items.size()) {
     for (std::uint32_t i = 0; i < items.size(); ++i) {
       Ref &ref = refs_[i];
       ref.id = i;
@@ -111,7 +110,7 @@ private:
       return;
     }
     out[self].meta = std::uint8_t(axis << BvhIntersector::kAxisShift);
-    if (depth == 0 && count >= kParallelCount && buildHalvesInParallel(out, begin, middle, end)) {
+    if (depth == 0 && count >= parallelFrom_ && buildHalvesInParallel(out, begin, middle, end)) {
       return;
     }
     build(out, begin, middle, depth + 1);
@@ -439,6 +438,7 @@ private:
 
   const std::vector<BvhBuildItem> &items_;
   std::vector<Node> &nodes_;
+  std::uint32_t parallelFrom_;
   // What binning and partitioning read, kept together and moved in place.
   struct Ref {
     float lo[3];
@@ -452,6 +452,7 @@ private:
 } // namespace
 
 std::vector<std::uint32_t> buildBvh(const std::vector<BvhBuildItem> &items,
-                                    std::vector<BvhIntersector::Node> &nodes) {
-  return Builder(items, nodes).run();
+                                    std::vector<BvhIntersector::Node> &nodes,
+                                    std::uint32_t parallelFrom) {
+  return Builder(items, nodes, parallelFrom).run();
 }

@@ -18,6 +18,8 @@ struct BvhBuildItem {
 
 // Builds the hierarchy over `items` (at least one) with a binned surface area
 // heuristic into `nodes` (root first) and returns the item indices in leaf
-// order.
+// order. From `parallelFrom` items the root's two halves are built on two
+// threads; the nodes come out the same either way.
 std::vector<std::uint32_t> buildBvh(const std::vector<BvhBuildItem> &items,
-                                    std::vector<BvhIntersector::Node> &nodes);
+                                    std::vector<BvhIntersector::Node> &nodes,
+                                    std::uint32_t parallelFrom);

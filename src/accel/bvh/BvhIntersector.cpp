@@ -241,7 +241,7 @@ struct Pending {
 
 } // namespace
 
-BvhIntersector::BvhIntersector(const Shape *list, bool wideNodes) : list_(list) {
+BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : list_(list) {
   std::size_t count = 0;
   for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
     ++count;
@@ -276,7 +276,7 @@ BvhIntersector::BvhIntersector(const Shape *list, bool wideNodes) : list_(list) 
     return;
   }
 
-  const std::vector<std::uint32_t> order = buildBvh(items, nodes_);
+  const std::vector<std::uint32_t> order = buildBvh(items, nodes_, options.parallelBuildFrom);
   items = {};
   prims_.resize(order.size());
   primShapes_.resize(order.size());
@@ -289,11 +289,9 @@ BvhIntersector::BvhIntersector(const Shape *list, bool wideNodes) : list_(list) 
     reaches_.push_back(reachOf(node));
   }
 #if defined(__SSE2__)
-  if (wideNodes) {
+  if (options.wideNodes) {
     wide_ = collapseToWide(nodes_);
   }
-#else
-  (void)wideNodes;
 #endif
 }
 

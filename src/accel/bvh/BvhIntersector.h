@@ -9,6 +9,15 @@
 
 struct BvhWideNode;
 
+// How the hierarchy is built and walked; the defaults are what the program uses.
+struct BvhOptions {
+  // Queries test four child boxes at a time in float where the processor has
+  // SSE2 (every x86-64 one); false, or without SSE2: one box at a time in double.
+  bool wideNodes = true;
+  // From this many shapes the root's two halves are built on two threads.
+  std::uint32_t parallelBuildFrom = 20000;
+};
+
 // A bounding volume hierarchy over a shape list that answers exactly as
 // the list walk does. Boxes are inflated by a bound on how far the float
 // arithmetic can place a reported hit from the true shape (part of it
@@ -20,10 +29,8 @@ struct BvhWideNode;
 // See docs/exact-acceleration.md.
 class BvhIntersector final : public Intersector {
 public:
-  // `shapes` is the head of the shape list. Queries test four child boxes at a
-  // time in float where the processor has SSE2 (every x86-64 one), and one
-  // box at a time in double otherwise, or with `wideNodes` false.
-  explicit BvhIntersector(const Shape *shapes, bool wideNodes = true);
+  // `shapes` is the head of the shape list.
+  explicit BvhIntersector(const Shape *shapes, const BvhOptions &options = {});
   ~BvhIntersector() override;
   BvhIntersector(const BvhIntersector &) = delete;
   BvhIntersector &operator=(const BvhIntersector &) = delete;
