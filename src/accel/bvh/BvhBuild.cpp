@@ -299,14 +299,14 @@ private:
         double gap = 0.0;
         double aspect = 0.0;
         bool sphere = false;
-        std::array<const double *, BvhIntersector::kCountMask> normals{};
+        std::array<const float *, BvhIntersector::kCountMask> normals{};
         std::size_t normalCount = 0;
         for (std::uint32_t i = node.index; i < node.index + count; ++i) {
           const BvhBuildItem &item = items_[refs_[i].id];
-          gap = std::max(gap, item.gap);
+          gap = std::max(gap, double(item.gap));
           sphere = sphere || item.sphere;
           if (!item.sphere) {
-            aspect = std::max(aspect, item.aspect);
+            aspect = std::max(aspect, double(item.aspect));
             normals[normalCount++] = item.normal;
           }
         }
@@ -375,14 +375,16 @@ private:
     cone.spread = cone.valid ? std::uint8_t(steps) : BvhIntersector::kNoCone;
   }
 
-  static Cone coneAround(std::span<const double *const> normals) {
+  // The stored normals are within 2^-24 of the exact unit normals (a float
+  // rounding of each component); the spread's 2^-22 covers that.
+  static Cone coneAround(std::span<const float *const> normals) {
     Cone cone;
     if (normals.empty()) {
       return cone;
     }
     cone.empty = false;
     double sum[3] = {0.0, 0.0, 0.0};
-    for (const double *n : normals) {
+    for (const float *n : normals) {
       const double sign =
           n[0] * normals[0][0] + n[1] * normals[0][1] + n[2] * normals[0][2] < 0.0 ? -1.0 : 1.0;
       for (int a = 0; a < 3; ++a) {
@@ -398,10 +400,11 @@ private:
     double axis[3];
     unitAxis(cone.axis, axis);
     double spread = 0.0;
-    for (const double *n : normals) {
-      spread = std::max(spread, signlessDistance(n, axis));
+    for (const float *n : normals) {
+      const double normal[3] = {n[0], n[1], n[2]};
+      spread = std::max(spread, signlessDistance(normal, axis));
     }
-    setSpread(spread + 0x1p-30, cone);
+    setSpread(spread + 0x1p-22, cone);
     return cone;
   }
 

@@ -10,9 +10,9 @@
 struct BvhBuildItem {
   float lo[3];
   float hi[3];
-  double gap;       // >= |e1| |e2| of a triangle, 0 for a sphere
-  double aspect;    // >= |e1| |e2| / |e1 x e2| of a triangle (infinite if degenerate)
-  double normal[3]; // unit normal of a triangle, zero if degenerate
+  float gap;       // >= |e1| |e2| of a triangle, 0 for a sphere
+  float aspect;    // >= |e1| |e2| / |e1 x e2| of a triangle (infinite if degenerate)
+  float normal[3]; // unit normal of a triangle rounded to floats, zero if degenerate
   bool sphere;
 };
 

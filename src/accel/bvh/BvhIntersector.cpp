@@ -56,16 +56,17 @@ bool candidateFor(const Triangle &triangle, std::uint32_t position, Candidate &o
                         (1.0 + 0x1p-40);
   out.prim = {v0, e1, e2, position};
   boxAround(out.item, lo, hi, margin);
-  out.item.gap = e1Length * e2Length * (1.0 + 0x1p-40);
+  const double gap = e1Length * e2Length * (1.0 + 0x1p-40);
+  out.item.gap = bvh::floatAbove(gap);
   // e1 x e2 in double: exact products, one rounding per component.
   const double m[3] = {double(e1.y) * e2.z - double(e1.z) * e2.y,
                        double(e1.z) * e2.x - double(e1.x) * e2.z,
                        double(e1.x) * e2.y - double(e1.y) * e2.x};
   const double mLength = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
   const double mBelow = mLength * (1.0 - 0x1p-40);
-  out.item.aspect = mBelow > 0.0 ? out.item.gap / mBelow * (1.0 + 0x1p-40) : INFINITY;
+  out.item.aspect = mBelow > 0.0 ? bvh::floatAbove(gap / mBelow * (1.0 + 0x1p-40)) : INFINITY;
   for (int a = 0; a < 3; ++a) {
-    out.item.normal[a] = mLength > 0.0 ? m[a] / mLength : 0.0;
+    out.item.normal[a] = mLength > 0.0 ? float(m[a] / mLength) : 0.0f;
   }
   out.item.sphere = false;
   return true;
@@ -84,11 +85,21 @@ bool candidateFor(const Sphere &sphere, std::uint32_t position, Candidate &out) 
   const double lo[3] = {q.x, q.y, q.z};
   out.prim = {q, Vec3(sphere.radius, 0.0f, 0.0f), Vec3(), position | BvhIntersector::kSphereBit};
   boxAround(out.item, lo, lo, reach);
-  out.item.gap = 0.0;
-  out.item.aspect = 0.0;
-  out.item.normal[0] = out.item.normal[1] = out.item.normal[2] = 0.0;
+  out.item.gap = 0.0f;
+  out.item.aspect = 0.0f;
+  out.item.normal[0] = out.item.normal[1] = out.item.normal[2] = 0.0f;
   out.item.sphere = true;
   return true;
+}
+
+// The geometry the intersection routine reads, as candidateFor stores it.
+BvhIntersector::Prim primOf(const Shape &shape, std::uint32_t position) {
+  if ((position & BvhIntersector::kSphereBit) != 0) {
+    const auto &sphere = static_cast<const Sphere &>(shape);
+    return {sphere.center, Vec3(sphere.radius, 0.0f, 0.0f), Vec3(), position};
+  }
+  const auto &triangle = static_cast<const Triangle &>(shape);
+  return {triangle.vertex0, triangle.edge1, triangle.edge2, position};
 }
 
 float intersectPrim(const BvhIntersector::Prim &prim, const Ray &ray) {
@@ -246,11 +257,12 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
     ++count;
   }
-  // Filled in list order, then put into leaf order.
-  std::vector<Prim> prims;
+  // Filled in list order; the prims are made in leaf order after the build,
+  // so that no second copy of them is held while it runs.
+  std::vector<std::uint32_t> positions; // with the sphere flag
   std::vector<const Shape *> shapes;
   std::vector<BvhBuildItem> items;
-  prims.reserve(count);
+  positions.reserve(count);
   shapes.reserve(count);
   items.reserve(count);
   // Positions are kept in 31 bits next to the sphere flag; shapes beyond
@@ -261,7 +273,7 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
       alwaysTested_.push_back({&shape, std::uint32_t(position)});
       return;
     }
-    prims.push_back(candidate.prim);
+    positions.push_back(candidate.prim.position);
     shapes.push_back(&shape);
     items.push_back(candidate.item);
     for (int a = 0; a < 3; ++a) {
@@ -272,7 +284,7 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   forEachShapeByKind(list, place, place, [&](const Shape &shape, std::size_t position) {
     alwaysTested_.push_back({&shape, std::uint32_t(position)});
   });
-  if (prims.empty()) {
+  if (shapes.empty()) {
     return;
   }
 
@@ -281,7 +293,7 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   prims_.resize(order.size());
   primShapes_.resize(order.size());
   for (std::size_t i = 0; i < order.size(); ++i) {
-    prims_[i] = prims[order[i]];
+    prims_[i] = primOf(*shapes[order[i]], positions[order[i]]);
     primShapes_[i] = shapes[order[i]];
   }
   reaches_.reserve(nodes_.size());
