@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -46,7 +47,9 @@ struct WideRay {
 inline int enterFour(const BvhWideNode &node, const WideRay &ray, double reach, float entries[4]) {
   // Outward by the reach and by the roundings of lo - reach and plane - o.
   const double grown = (reach + ray.planeSlack) * (1.0 + 0x1p-21) + 0x1p-100;
-  const __m128 r = _mm_set1_ps(float(grown * (1.0 + 0x1p-23)));
+  // Rounded to a float at or above it; beyond the float range, infinite.
+  const double above = grown * (1.0 + 0x1p-23);
+  const __m128 r = _mm_set1_ps(above < 0x1p127 ? float(above) : INFINITY);
   __m128 near = _mm_set1_ps(-INFINITY);
   __m128 far = _mm_set1_ps(INFINITY);
   __m128 inside = _mm_castsi128_ps(_mm_set1_epi32(-1));
