@@ -14,6 +14,11 @@ namespace {
 using Node = BvhIntersector::Node;
 
 constexpr int kBins = 16;
+// Nodes below 64 shapes are binned into 8: 8-10% less building on the mesh
+// benchmarks, within 0.2% of the instructions per ray (from 512, mesh5k
+// loses 0.6%).
+constexpr int kFewBins = 8;
+constexpr std::uint32_t kFewBinsBelow = 64;
 // Nodes of this many shapes or more are binned along their widest axis only:
 // on mesh50k that saves 43% of the building and changes the instructions per
 // ray by 0.3%; from 4096 on, mesh5k's root split gets worse (+2.5% per ray).
@@ -207,14 +212,19 @@ private:
       Box box;
       std::uint32_t count = 0;
     };
-    std::array<std::array<Bin, kBins>, 3> bins{};
+    // Small nodes get fewer bins: the sweeps below cost per bin.
+    const int binCount = count < kFewBinsBelow ? kFewBins : kBins;
+    std::array<std::array<Bin, kBins>, 3> bins;
+    for (auto &axisBins : bins) {
+      std::fill(axisBins.begin(), axisBins.begin() + binCount, Bin{});
+    }
     // Large nodes are binned along their widest axis only (a third of the
     // work where most of it lies); a scale of 0 leaves an axis out.
     float scale[3];
     for (int a = 0; a < 3; ++a) {
       const float extent = centroidBounds.hi[a] - centroidBounds.lo[a];
       const bool binned = count < kAllAxesBelow || a == axis;
-      scale[a] = extent > 0.0f && binned ? float(kBins) * 0.99999f / extent : 0.0f;
+      scale[a] = extent > 0.0f && binned ? float(binCount) * 0.99999f / extent : 0.0f;
     }
     for (std::uint32_t i = begin; i < end; ++i) {
       const Ref &ref = refs_[i];
@@ -223,7 +233,7 @@ private:
           continue;
         }
         int b = int((ref.centroid[a] - centroidBounds.lo[a]) * scale[a]);
-        b = std::clamp(b, 0, kBins - 1);
+        b = std::clamp(b, 0, binCount - 1);
         bins[a][b].box.grow(ref.lo, ref.hi);
         ++bins[a][b].count;
       }
@@ -240,7 +250,7 @@ private:
       std::array<std::uint32_t, kBins> rightCount{};
       Box right;
       std::uint32_t n = 0;
-      for (int b = kBins - 1; b > 0; --b) {
+      for (int b = binCount - 1; b > 0; --b) {
         right.grow(bins[a][b].box);
         n += bins[a][b].count;
         rightArea[b] = right.area();
@@ -248,7 +258,7 @@ private:
       }
       Box left;
       n = 0;
-      for (int b = 0; b < kBins - 1; ++b) {
+      for (int b = 0; b < binCount - 1; ++b) {
         left.grow(bins[a][b].box);
         n += bins[a][b].count;
         if (n == 0 || rightCount[b + 1] == 0) {
@@ -277,7 +287,7 @@ private:
     const float s = scale[axis];
     const auto split =
         std::partition(refs_.begin() + begin, refs_.begin() + end, [&](const Ref &ref) {
-          const int b = std::clamp(int((ref.centroid[axis] - lo) * s), 0, kBins - 1);
+          const int b = std::clamp(int((ref.centroid[axis] - lo) * s), 0, binCount - 1);
           return b <= bestBin;
         });
     middle = std::uint32_t(split - refs_.begin());
