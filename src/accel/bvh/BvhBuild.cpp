@@ -6,6 +6,7 @@
 #include <limits>
 #include <span>
 #include <thread>
+#include <utility>
 
 #include "accel/bvh/BvhBounds.h"
 
@@ -63,18 +64,18 @@ struct Box {
 
 class Builder {
 public:
-  Builder(const std::vector<BvhBuildItem> &items, std::vector<Node> &nodes,
-          std::uint32_t parallelFrom)
-      : items_(items), nodes_(nodes), parallelFrom_(parallelFrom), refs_(items.size()) {
-    for (std::uint32_t i = 0; i < items.size(); ++i) {
+  Builder(std::vector<BvhBuildBox> boxes, const std::vector<BvhBuildItem> &items,
+          std::vector<Node> &nodes, std::uint32_t parallelFrom)
+      : items_(items), nodes_(nodes), parallelFrom_(parallelFrom), refs_(boxes.size()) {
+    for (std::uint32_t i = 0; i < boxes.size(); ++i) {
       Ref &ref = refs_[i];
       ref.id = i;
       for (int a = 0; a < 3; ++a) {
-        ref.lo[a] = items[i].lo[a];
-        ref.hi[a] = items[i].hi[a];
-        ref.centroid[a] = 0.5f * items[i].lo[a] + 0.5f * items[i].hi[a];
+        ref.lo[a] = boxes[i].lo[a];
+        ref.hi[a] = boxes[i].hi[a];
       }
     }
+    boxes = {}; // the refs hold them now
   }
 
   std::vector<std::uint32_t> run() {
@@ -101,7 +102,8 @@ private:
     for (std::uint32_t i = begin; i < end; ++i) {
       const Ref &ref = refs_[i];
       bounds.grow(ref.lo, ref.hi);
-      centroidBounds.grow(ref.centroid, ref.centroid);
+      const float centre[3] = {ref.centroid(0), ref.centroid(1), ref.centroid(2)};
+      centroidBounds.grow(centre, centre);
     }
     {
       Node &node = out[self];
@@ -203,7 +205,7 @@ private:
       if (!flat) {
         std::nth_element(
             refs_.begin() + begin, refs_.begin() + middle, refs_.begin() + end,
-            [&](const Ref &x, const Ref &y) { return x.centroid[axis] < y.centroid[axis]; });
+            [&](const Ref &x, const Ref &y) { return x.centroid(axis) < y.centroid(axis); });
       }
       return true;
     }
@@ -232,7 +234,7 @@ private:
         if (scale[a] == 0.0f) {
           continue;
         }
-        int b = int((ref.centroid[a] - centroidBounds.lo[a]) * scale[a]);
+        int b = int((ref.centroid(a) - centroidBounds.lo[a]) * scale[a]);
         b = std::clamp(b, 0, binCount - 1);
         bins[a][b].box.grow(ref.lo, ref.hi);
         ++bins[a][b].count;
@@ -287,7 +289,7 @@ private:
     const float s = scale[axis];
     const auto split =
         std::partition(refs_.begin() + begin, refs_.begin() + end, [&](const Ref &ref) {
-          const int b = std::clamp(int((ref.centroid[axis] - lo) * s), 0, binCount - 1);
+          const int b = std::clamp(int((ref.centroid(axis) - lo) * s), 0, binCount - 1);
           return b <= bestBin;
         });
     middle = std::uint32_t(split - refs_.begin());
@@ -466,16 +468,18 @@ private:
   struct Ref {
     float lo[3];
     float hi[3];
-    float centroid[3];
     std::uint32_t id;
+
+    float centroid(int axis) const { return 0.5f * lo[axis] + 0.5f * hi[axis]; }
   };
   std::vector<Ref> refs_;
 };
 
 } // namespace
 
-std::vector<std::uint32_t> buildBvh(const std::vector<BvhBuildItem> &items,
+std::vector<std::uint32_t> buildBvh(std::vector<BvhBuildBox> boxes,
+                                    const std::vector<BvhBuildItem> &items,
                                     std::vector<BvhIntersector::Node> &nodes,
                                     std::uint32_t parallelFrom) {
-  return Builder(items, nodes, parallelFrom).run();
+  return Builder(std::move(boxes), items, nodes, parallelFrom).run();
 }

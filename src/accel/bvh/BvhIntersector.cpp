@@ -17,13 +17,14 @@ static_assert(sizeof(BvhIntersector::Prim) == 40, "prims are meant to stay small
 
 struct Candidate {
   BvhIntersector::Prim prim;
+  BvhBuildBox box;
   BvhBuildItem item;
 };
 
-void boxAround(BvhBuildItem &item, const double lo[3], const double hi[3], double margin) {
+void boxAround(BvhBuildBox &box, const double lo[3], const double hi[3], double margin) {
   for (int a = 0; a < 3; ++a) {
-    item.lo[a] = bvh::floatBelow(lo[a] - margin);
-    item.hi[a] = bvh::floatAbove(hi[a] + margin);
+    box.lo[a] = bvh::floatBelow(lo[a] - margin);
+    box.hi[a] = bvh::floatAbove(hi[a] + margin);
   }
 }
 
@@ -55,7 +56,7 @@ bool candidateFor(const Triangle &triangle, std::uint32_t position, Candidate &o
                                                      std::fabs(lo[2]) + std::fabs(hi[2])))) *
                         (1.0 + 0x1p-40);
   out.prim = {v0, e1, e2, position};
-  boxAround(out.item, lo, hi, margin);
+  boxAround(out.box, lo, hi, margin);
   const double gap = e1Length * e2Length * (1.0 + 0x1p-40);
   out.item.gap = bvh::floatAbove(gap);
   // e1 x e2 in double: exact products, one rounding per component.
@@ -84,7 +85,7 @@ bool candidateFor(const Sphere &sphere, std::uint32_t position, Candidate &out) 
   const double reach = (r + bvh::kSphere * (qLength + r) + bvh::kAbsolute) * (1.0 + 0x1p-40);
   const double lo[3] = {q.x, q.y, q.z};
   out.prim = {q, Vec3(sphere.radius, 0.0f, 0.0f), Vec3(), position | BvhIntersector::kSphereBit};
-  boxAround(out.item, lo, lo, reach);
+  boxAround(out.box, lo, lo, reach);
   out.item.gap = 0.0f;
   out.item.aspect = 0.0f;
   out.item.normal[0] = out.item.normal[1] = out.item.normal[2] = 0.0f;
@@ -261,9 +262,11 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   // so that no second copy of them is held while it runs.
   std::vector<std::uint32_t> positions; // with the sphere flag
   std::vector<const Shape *> shapes;
+  std::vector<BvhBuildBox> boxes;
   std::vector<BvhBuildItem> items;
   positions.reserve(count);
   shapes.reserve(count);
+  boxes.reserve(count);
   items.reserve(count);
   // Positions are kept in 31 bits next to the sphere flag; shapes beyond
   // that, and shapes outside the error analysis, are always tested.
@@ -275,10 +278,11 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     }
     positions.push_back(candidate.prim.position);
     shapes.push_back(&shape);
+    boxes.push_back(candidate.box);
     items.push_back(candidate.item);
     for (int a = 0; a < 3; ++a) {
-      maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(candidate.item.lo[a])),
-                                 std::fabs(double(candidate.item.hi[a]))});
+      maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(candidate.box.lo[a])),
+                                 std::fabs(double(candidate.box.hi[a]))});
     }
   };
   forEachShapeByKind(list, place, place, [&](const Shape &shape, std::size_t position) {
@@ -288,7 +292,8 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     return;
   }
 
-  const std::vector<std::uint32_t> order = buildBvh(items, nodes_, options.parallelBuildFrom);
+  const std::vector<std::uint32_t> order =
+      buildBvh(std::move(boxes), items, nodes_, options.parallelBuildFrom);
   items = {};
   prims_.resize(order.size());
   primShapes_.resize(order.size());
