@@ -8,11 +8,16 @@
 //
 // Progress reports go to standard output as in the program; the result is one
 // line on standard error:
-//   seconds=<fastest run> cpu=<its processor seconds> load=<seconds to load the scene>
+//   seconds=<fastest run> cpu=<its processor seconds> build=<its build seconds>
+//   render_cpu=<its processor seconds after the build> load=<seconds to load the scene>
 //   shapes=<n> nearest=<queries> shadow=<queries> simd=<level> [bytes_per_shape=<bvh>]
 // (the query counts only with --count, which renders once more on one thread
-// through a counting wrapper, untimed).
+// through a counting wrapper around the same structure, untimed). With --count
+// and a hierarchy, one more line per kind of query gives the box and shape
+// tests per query:
+//   tests <kind> queries=<n> boxes=<per query> shapes=<per query>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,25 +33,31 @@
 
 namespace {
 
-// Counts the queries the tracer makes; single-threaded use only.
+// Counts the queries the tracer makes, and for a hierarchy the box and shape
+// tests per kind of query; single-threaded use only.
 class CountingIntersector final : public Intersector {
 public:
-  explicit CountingIntersector(const Intersector &inner) : inner_(inner) {}
+  explicit CountingIntersector(const Intersector &inner)
+      : inner_(inner), bvh_(dynamic_cast<const BvhIntersector *>(&inner)) {}
 
   Hit nearest(const Ray &ray) const override {
-    ++nearestQueries;
-    return inner_.nearest(ray);
+    ++queries[0];
+    return bvh_ != nullptr ? bvh_->nearest(ray, tests[0]) : inner_.nearest(ray);
   }
   bool blocked(const Ray &ray, ShadowQuery kind) const override {
-    ++shadowQueries;
-    return inner_.blocked(ray, kind);
+    const int k = kind == ShadowQuery::TowardsDirection ? 1 : 2;
+    ++queries[k];
+    return bvh_ != nullptr ? bvh_->blocked(ray, kind, tests[k]) : inner_.blocked(ray, kind);
   }
+  bool countsTests() const { return bvh_ != nullptr; }
 
-  mutable long long nearestQueries = 0;
-  mutable long long shadowQueries = 0;
+  // Nearest-hit, direction-light shadow and point-light shadow queries.
+  mutable long long queries[3] = {};
+  mutable BvhIntersector::TestCounts tests[3];
 
 private:
   const Intersector &inner_;
+  const BvhIntersector *bvh_;
 };
 
 int usage() {
@@ -112,13 +123,16 @@ int main(int argc, char **argv) {
   const std::size_t shapeCount = scene.shapeCount();
 
   double fastest = 0.0;
-  double fastestCpu = 0.0; // processor time of all threads during the fastest run
+  double fastestCpu = 0.0;    // processor time of all threads during the fastest run
+  double fastestBuild = 0.0;  // wall time of building its shape structure
+  double fastestRender = 0.0; // processor time of its render alone
   std::unique_ptr<Image> image;
+  std::unique_ptr<Intersector> shapes;
   for (int run = 0; run < repeat; ++run) {
     const std::clock_t cpuBegin = std::clock();
     const auto begin = std::chrono::steady_clock::now();
     // Building the shape structure is part of the render's time.
-    std::unique_ptr<Intersector> shapes;
+    shapes.reset();
     if (structure == "flat") {
       shapes = std::make_unique<FlatIntersector>(scene.shapes, level);
     } else {
@@ -126,6 +140,9 @@ int main(int argc, char **argv) {
                                              : structure == "bvh" ? Structure::Bvh
                                                                   : Structure::Auto);
     }
+    const double built =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const std::clock_t renderBegin = std::clock();
     image = RayTracer().render(scene, width, height, *shapes, threads);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
@@ -136,17 +153,28 @@ int main(int argc, char **argv) {
     if (run == 0 || seconds < fastest) {
       fastest = seconds;
       fastestCpu = double(std::clock() - cpuBegin) / CLOCKS_PER_SEC;
+      fastestBuild = built;
+      fastestRender = double(std::clock() - renderBegin) / CLOCKS_PER_SEC;
     }
   }
 
   long long nearestQueries = -1;
   long long shadowQueries = -1;
+  std::string testLines;
   if (count) {
-    const FlatIntersector flat(scene.shapes);
-    const CountingIntersector counter(flat);
+    const CountingIntersector counter(*shapes);
     RayTracer().render(scene, width, height, counter, 1);
-    nearestQueries = counter.nearestQueries;
-    shadowQueries = counter.shadowQueries;
+    nearestQueries = counter.queries[0];
+    shadowQueries = counter.queries[1] + counter.queries[2];
+    const char *kinds[3] = {"nearest", "shadow-direction", "shadow-point"};
+    for (int k = 0; counter.countsTests() && k < 3; ++k) {
+      const double n = double(std::max(counter.queries[k], 1LL));
+      char line[160];
+      std::snprintf(line, sizeof line, "tests %s queries=%lld boxes=%.2f shapes=%.2f\n", kinds[k],
+                    counter.queries[k], double(counter.tests[k].boxes) / n,
+                    double(counter.tests[k].shapes) / n);
+      testLines += line;
+    }
   }
   if (!outPath.empty() && image->writeBmp(outPath) != 1) {
     return 1;
@@ -155,9 +183,12 @@ int main(int argc, char **argv) {
   // The level actually used: a processor without AVX2 runs SSE2 instead.
   const int levelUsed =
       structure == "flat" ? int(FlatIntersector(scene.shapes, level).level()) : -1;
-  std::fprintf(
-      stderr, "seconds=%.6f cpu=%.6f load=%.6f shapes=%zu nearest=%lld shadow=%lld simd=%d",
-      fastest, fastestCpu, loadSeconds, shapeCount, nearestQueries, shadowQueries, levelUsed);
+  std::fprintf(stderr, "%s", testLines.c_str());
+  std::fprintf(stderr,
+               "seconds=%.6f cpu=%.6f build=%.6f render_cpu=%.6f load=%.6f shapes=%zu nearest=%lld "
+               "shadow=%lld simd=%d",
+               fastest, fastestCpu, fastestBuild, fastestRender, loadSeconds, shapeCount,
+               nearestQueries, shadowQueries, levelUsed);
   if (structure == "bvh") {
     const BvhIntersector bvh(scene.shapes);
     std::fprintf(stderr, " bytes_per_shape=%.1f always_tested=%zu",

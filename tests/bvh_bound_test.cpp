@@ -174,10 +174,10 @@ using Node = BvhIntersector::Node;
 
 // The prims below node `n`, a contiguous range in leaf order.
 std::pair<std::uint32_t, std::uint32_t> primRange(const std::vector<Node> &nodes, std::uint32_t n) {
-  if (const std::uint32_t count = nodes[n].meta & BvhIntersector::kCountMask; count > 0) {
-    return {nodes[n].index, nodes[n].index + count};
+  if (nodes[n].isLeaf()) {
+    return {nodes[n].firstPrim(), nodes[n].firstPrim() + nodes[n].primCount()};
   }
-  return {primRange(nodes, n + 1).first, primRange(nodes, nodes[n].index).second};
+  return {primRange(nodes, n + 1).first, primRange(nodes, nodes[n].secondChild()).second};
 }
 
 // A bumpy sphere of triangles (normals in every direction, neighbours alike)
@@ -211,6 +211,7 @@ TEST(BvhNodeBound, ConditioningBoundCoversEveryTriangleBelowEveryNode) {
       scene.addTriangle(Material(), a, b, add(a, random.direction()));
     }
     const BvhIntersector hierarchy(scene.shapes);
+    ASSERT_EQ(hierarchy.treeFault(), "");
     const std::vector<Node> &nodes = hierarchy.nodes();
     const std::vector<BvhIntersector::Prim> &prims = hierarchy.prims();
     ASSERT_FALSE(nodes.empty());

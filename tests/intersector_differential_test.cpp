@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
+#include <cstring>
 #include <iomanip>
 #include <limits>
 #include <memory>
@@ -33,7 +35,8 @@ struct Candidate {
   bool everyRay;
 };
 
-// Flat at every level this processor runs, and the hierarchy.
+// Flat at every level this processor runs, and the hierarchy with its
+// four-lane float node test and with its one-box double test.
 std::vector<Candidate> fastIntersectors(const Scene &scene) {
   std::vector<Candidate> all;
   const std::pair<SimdLevel, const char *> levels[] = {{SimdLevel::Scalar, "flat scalar"},
@@ -45,6 +48,9 @@ std::vector<Candidate> fastIntersectors(const Scene &scene) {
     }
   }
   all.push_back({"bvh", std::make_unique<BvhIntersector>(scene.shapes), true});
+  all.push_back({"bvh, one box at a time",
+                 std::make_unique<BvhIntersector>(scene.shapes, BvhOptions{.wideNodes = false}),
+                 true});
   return all;
 }
 
@@ -218,6 +224,97 @@ TEST(EveryIntersector, AnswersAsTheShapeListWhereOriginMinusShapeOverflowsOrRoun
                                         << describe(ray, scene);
       }
     }
+  }
+}
+
+// Rays made from the hierarchy's own boxes: starting on a face, an edge or a
+// corner of a node's box or aimed at one, along directions with zero,
+// subnormal (reciprocal beyond the float range) or huge components; meshes
+// whose sibling boxes share faces and whose shared edges give equal
+// parameters in sibling leaves; shapes on the coordinate limit of the error
+// analysis (in the tree) and just past it (always tested). Every tree built
+// also passes the tree check.
+TEST(BvhIntersector, AnswersAsTheShapeListOnRaysMadeFromItsOwnBoxes) {
+  RandomScene random(31);
+  constexpr float kLimit = 0x1p20f;
+  for (int s = 0; s < 30; ++s) {
+    Scene scene;
+    if (s % 3 == 0) {
+      random.addMesh(scene, random.inCube({0, 0, 0}, 8), random.chance(0.5f) ? 1.0f : 0.25f, 8);
+    } else if (s % 3 == 1) {
+      random.scatter(scene, {0, 0, 0}, 20, 0.05f, 5, 60, true);
+    } else {
+      const float side = s % 2 ? kLimit : -kLimit;
+      const Vec3 corner(side, side - 16, side);
+      for (int i = 0; i < 12; ++i) {
+        const Vec3 a = add(corner, Vec3(-float(i), float(i), -2.0f * float(i)));
+        scene.addTriangle(random.material(), a, add(a, {-4, 0, 0}), add(a, {0, 4, -4}));
+        scene.addSphere(random.material(), add(corner, {-2.0f * float(i), 0, -1}), 1);
+      }
+      scene.addSphere(random.material(), {std::nextafter(side, 2 * side), 0, 0}, 2);
+      scene.addTriangle(random.material(), {side, 0, 0}, {std::nextafter(side, 2 * side), 1, 0},
+                        {side, 0, 1});
+    }
+    const BvhIntersector hierarchy(scene.shapes);
+    const BvhIntersector oneBoxAtATime(scene.shapes, {.wideNodes = false});
+    ASSERT_EQ(hierarchy.treeFault(), "");
+    const std::vector<BvhIntersector::Node> &nodes = hierarchy.nodes();
+    const ListIntersector list(scene.shapes);
+    for (int r = 0; r < 6000 / WORK_DIVISOR; ++r) {
+      const BvhIntersector::Node &node = nodes[std::size_t(random.whole(0, int(nodes.size()) - 1))];
+      Vec3 onBox;
+      float *coordinates[] = {&onBox.x, &onBox.y, &onBox.z};
+      for (int a = 0; a < 3; ++a) {
+        const float pick = random.unit();
+        *coordinates[a] = pick < 0.4f   ? node.lo[a]
+                          : pick < 0.8f ? node.hi[a]
+                                        : node.lo[a] + random.unit() * (node.hi[a] - node.lo[a]);
+      }
+      Vec3 direction = random.direction();
+      float *components[] = {&direction.x, &direction.y, &direction.z};
+      for (float *c : components) {
+        const float pick = random.unit();
+        *c = pick < 0.2f ? 0.0f : pick < 0.3f ? 1e-40f * *c : pick < 0.35f ? 1e19f * *c : *c;
+      }
+      const Ray ray =
+          random.chance(0.5f)
+              ? Ray(onBox, direction)
+              : Ray(sub(onBox, direction), random.chance(0.5f) ? direction : scale(direction, 2));
+      const Answers expected = ask(list, ray);
+      const Answers actual = ask(hierarchy, ray);
+      ASSERT_TRUE(actual == expected)
+          << std::setprecision(9) << actual << "\nlist: " << expected << "\n"
+          << describe(ray, scene);
+    }
+  }
+}
+
+// The parallel build, forced on a few thousand shapes with distinct
+// materials, makes the very nodes the serial one does and a sound tree, and
+// answers as the list walk.
+TEST(BvhIntersector, BuildsTheSameSoundTreeOnTwoThreads) {
+  RandomScene random(32);
+  Scene scene;
+  random.fill(scene);
+  random.scatter(scene, {0, 0, 0}, 30, 0.05f, 3, 3000, true);
+  const BvhIntersector serial(scene.shapes, {.parallelBuildFrom = 0xffffffffu});
+  const BvhIntersector parallel(scene.shapes, {.parallelBuildFrom = 1000});
+  ASSERT_GT(parallel.hierarchyShapeCount(), 1000u);
+  EXPECT_EQ(parallel.treeFault(), "");
+#if defined(__SSE2__)
+  EXPECT_TRUE(parallel.usesWideNodes());
+#endif
+  ASSERT_EQ(parallel.nodes().size(), serial.nodes().size());
+  for (std::size_t n = 0; n < serial.nodes().size(); ++n) {
+    ASSERT_EQ(std::memcmp(&parallel.nodes()[n], &serial.nodes()[n], sizeof(BvhIntersector::Node)),
+              0)
+        << "node " << n;
+  }
+  const std::vector<const Shape *> shapes = shapeList(scene);
+  const ListIntersector list(scene.shapes);
+  for (int r = 0; r < 4000 / WORK_DIVISOR; ++r) {
+    const Ray ray = random.ray(shapes, list, scene.eye, 30);
+    ASSERT_TRUE(ask(parallel, ray) == ask(list, ray)) << describe(ray, scene);
   }
 }
 

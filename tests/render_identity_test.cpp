@@ -15,6 +15,7 @@
 
 #include "accel/ListIntersector.h"
 #include "accel/MakeIntersector.h"
+#include "accel/bvh/BvhIntersector.h"
 #include "accel/flat/FlatIntersector.h"
 #include "app/CommandLine.h"
 #include "captured_stdout.h"
@@ -74,6 +75,10 @@ std::vector<Configuration> fastConfigurations(const Scene &scene) {
     all.push_back({"bvh on " + std::to_string(threads) + " threads",
                    makeIntersector(scene.shapes, Structure::Bvh), threads});
   }
+  all.push_back({"bvh built on two threads, one box at a time",
+                 std::make_unique<BvhIntersector>(
+                     scene.shapes, BvhOptions{.wideNodes = false, .parallelBuildFrom = 2}),
+                 1});
   all.push_back({"auto", nullptr, 0});
   return all;
 }
@@ -157,6 +162,14 @@ TEST(EveryRenderPath, MatchesTheReferenceOnRandomScenes) {
       return;
     }
   }
+}
+
+TEST(EveryRenderPath, MatchesTheReferenceOnThreeThousandShapesWithDistinctMaterials) {
+  RandomScene random(41);
+  Scene scene;
+  random.fill(scene);
+  random.scatter(scene, {0, 0, 0}, 12, 0.05f, 2, 3000, false);
+  matchesReference(scene, 40, 30, "three thousand shapes");
 }
 
 TEST(RowRunner, FormsRowStartsByAdditionInRowOrderAndReportsRowsInOrderOnceDone) {

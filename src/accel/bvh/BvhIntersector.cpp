@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "accel/ShapeKinds.h"
 #include "accel/bvh/BvhBounds.h"
 #include "accel/bvh/BvhBuild.h"
+#include "accel/bvh/BvhWide.h"
 #include "geometry/Intersection.h"
 
 namespace {
@@ -13,18 +15,16 @@ namespace {
 static_assert(sizeof(BvhIntersector::Node) == 36, "nodes are meant to stay small");
 static_assert(sizeof(BvhIntersector::Prim) == 40, "prims are meant to stay small");
 
-// Deep enough for any tree the builder makes (its depth stays below 70).
-constexpr int kStackSize = 128;
-
 struct Candidate {
   BvhIntersector::Prim prim;
+  BvhBuildBox box;
   BvhBuildItem item;
 };
 
-void boxAround(BvhBuildItem &item, const double lo[3], const double hi[3], double margin) {
+void boxAround(BvhBuildBox &box, const double lo[3], const double hi[3], double margin) {
   for (int a = 0; a < 3; ++a) {
-    item.lo[a] = bvh::floatBelow(lo[a] - margin);
-    item.hi[a] = bvh::floatAbove(hi[a] + margin);
+    box.lo[a] = bvh::floatBelow(lo[a] - margin);
+    box.hi[a] = bvh::floatAbove(hi[a] + margin);
   }
 }
 
@@ -56,17 +56,18 @@ bool candidateFor(const Triangle &triangle, std::uint32_t position, Candidate &o
                                                      std::fabs(lo[2]) + std::fabs(hi[2])))) *
                         (1.0 + 0x1p-40);
   out.prim = {v0, e1, e2, position};
-  boxAround(out.item, lo, hi, margin);
-  out.item.gap = e1Length * e2Length * (1.0 + 0x1p-40);
+  boxAround(out.box, lo, hi, margin);
+  const double gap = e1Length * e2Length * (1.0 + 0x1p-40);
+  out.item.gap = bvh::floatAbove(gap);
   // e1 x e2 in double: exact products, one rounding per component.
   const double m[3] = {double(e1.y) * e2.z - double(e1.z) * e2.y,
                        double(e1.z) * e2.x - double(e1.x) * e2.z,
                        double(e1.x) * e2.y - double(e1.y) * e2.x};
   const double mLength = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
   const double mBelow = mLength * (1.0 - 0x1p-40);
-  out.item.aspect = mBelow > 0.0 ? out.item.gap / mBelow * (1.0 + 0x1p-40) : INFINITY;
+  out.item.aspect = mBelow > 0.0 ? bvh::floatAbove(gap / mBelow * (1.0 + 0x1p-40)) : INFINITY;
   for (int a = 0; a < 3; ++a) {
-    out.item.normal[a] = mLength > 0.0 ? m[a] / mLength : 0.0;
+    out.item.normal[a] = mLength > 0.0 ? float(m[a] / mLength) : 0.0f;
   }
   out.item.sphere = false;
   return true;
@@ -84,12 +85,22 @@ bool candidateFor(const Sphere &sphere, std::uint32_t position, Candidate &out) 
   const double reach = (r + bvh::kSphere * (qLength + r) + bvh::kAbsolute) * (1.0 + 0x1p-40);
   const double lo[3] = {q.x, q.y, q.z};
   out.prim = {q, Vec3(sphere.radius, 0.0f, 0.0f), Vec3(), position | BvhIntersector::kSphereBit};
-  boxAround(out.item, lo, lo, reach);
-  out.item.gap = 0.0;
-  out.item.aspect = 0.0;
-  out.item.normal[0] = out.item.normal[1] = out.item.normal[2] = 0.0;
+  boxAround(out.box, lo, lo, reach);
+  out.item.gap = 0.0f;
+  out.item.aspect = 0.0f;
+  out.item.normal[0] = out.item.normal[1] = out.item.normal[2] = 0.0f;
   out.item.sphere = true;
   return true;
+}
+
+// The geometry the intersection routine reads, as candidateFor stores it.
+BvhIntersector::Prim primOf(const Shape &shape, std::uint32_t position) {
+  if ((position & BvhIntersector::kSphereBit) != 0) {
+    const auto &sphere = static_cast<const Sphere &>(shape);
+    return {sphere.center, Vec3(sphere.radius, 0.0f, 0.0f), Vec3(), position};
+  }
+  const auto &triangle = static_cast<const Triangle &>(shape);
+  return {triangle.vertex0, triangle.edge1, triangle.edge2, position};
 }
 
 float intersectPrim(const BvhIntersector::Prim &prim, const Ray &ray) {
@@ -107,43 +118,62 @@ struct BvhIntersector::RayBounds {
   double inverse[3];
   bool parallel[3]; // direction component is zero
   double direction[3];
-  double directionLength; // >= |d|
-  double perGap;          // kDeterminantInverse |d|: conditioning per unit of |e1| |e2|
-  double perSphere;       // kSphere |o|
-  double planeSlack;      // rounding of box planes and slab numerators
+  double inverseLength; // 1 / (an upper bound of |d|)
+  double perGap;        // kDeterminantInverse |d|: conditioning per unit of |e1| |e2|
+  double perSphere;     // kSphere |o|
+  double planeSlack;    // rounding of box planes and slab numerators
 };
+
+BvhIntersector::NodeReach BvhIntersector::reachOf(const Node &node) {
+  NodeReach reach;
+  reach.gap = float(bvh::decodeAbove(node.gap)); // exact: a float's top half
+  float extent = 0.0f;
+  for (int a = 0; a < 3; ++a) {
+    extent = std::max(extent, node.hi[a] - node.lo[a]);
+  }
+  reach.negligible = bvh::kNegligibleReach * extent;
+  if (!node.hasCone()) {
+    reach.axisOverAspect = 0.0f;
+    reach.spreadOverAspect = INFINITY;
+    return reach;
+  }
+  const double q[3] = {double(node.coneAxis[0]), double(node.coneAxis[1]),
+                       double(node.coneAxis[2])};
+  const double axisLength = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]);
+  const double aspect = bvh::decodeAspect(node.aspect);
+  // A few double roundings each, then rounded to a float the safe way.
+  reach.axisOverAspect = bvh::floatBelow(1.0 / (axisLength * aspect) * (1.0 - 0x1p-50));
+  reach.spreadOverAspect =
+      bvh::floatAbove((node.coneSpread * bvh::kSpreadStep + 0x1p-40) / aspect * (1.0 + 0x1p-50));
+  return reach;
+}
 
 namespace {
 
-// An upper bound of |d| |e1| |e2| / |det| over the triangles below `node`
-// whose determinant passes the 0.01 threshold (docs/exact-acceleration.md).
-double conditioningAbove(const BvhIntersector::Node &node, const double direction[3],
-                         double directionLength, double perGap) {
-  double conditioning = perGap * bvh::decodeAbove(node.gap);
-  if (node.coneSpread != BvhIntersector::kNoCone) {
-    // The ray's angle to every normal below bounds |det| away from zero.
-    const double q[3] = {double(node.coneAxis[0]), double(node.coneAxis[1]),
-                         double(node.coneAxis[2])};
-    const double along = std::fabs(direction[0] * q[0] + direction[1] * q[1] + direction[2] * q[2]);
-    const double cosine =
-        along / (std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]) * directionLength) -
-        node.coneSpread * bvh::kSpreadStep - 0x1p-40;
-    if (cosine > 0.0) {
-      const double slack = cosine / bvh::decodeAspect(node.aspect) - bvh::kDeterminantRounding;
-      if (slack > 0.0) {
-        conditioning = std::min(conditioning, 1.0 / slack);
-      }
-    }
+// An upper bound of |d| |e1| |e2| / |det| over the triangles below a node
+// whose determinant passes the 0.01 threshold (docs/exact-acceleration.md,
+// section 3): the threshold bound, or the normal cone's when it is smaller.
+template <typename RayBounds>
+double conditioningAbove(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &reach,
+                         const RayBounds &r) {
+  double conditioning = r.perGap * reach.gap;
+  // (|d.q| / (|q| |d|) - spread - 2^-40) / aspect - 2^-22; never positive without a cone.
+  const double along =
+      std::fabs(r.direction[0] * node.coneAxis[0] + r.direction[1] * node.coneAxis[1] +
+                r.direction[2] * node.coneAxis[2]);
+  const double slack = along * r.inverseLength * reach.axisOverAspect - reach.spreadOverAspect -
+                       bvh::kDeterminantRounding;
+  if (slack > 0.0) {
+    conditioning = std::min(conditioning, 1.0 / slack);
   }
   return conditioning;
 }
 
-// Conservative slab test: false only if no point of the exactly computed ray
-// line lies in the node's box grown by the ray's error reach; otherwise
-// `entry` is at or below the exact entry parameter. Hits with t > limit are
-// not wanted (limit is +inf when any t counts).
+// How far, at most, any shape below the node can report a hit from its box,
+// for this ray: kTriangleResidual C span + the plane slack (+ kSphere |o|).
 template <typename RayBounds>
-bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry) {
+double ownReach(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+                const RayBounds &r) {
   // |o - v0| of any triangle below is at most the box's farthest extent from o.
   double spanSquared = 0.0;
   for (int a = 0; a < 3; ++a) {
@@ -151,13 +181,19 @@ bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry)
         std::max(std::fabs(r.origin[a] - node.lo[a]), std::fabs(r.origin[a] - node.hi[a]));
     spanSquared += extent * extent;
   }
-  const double conditioning = conditioningAbove(node, r.direction, r.directionLength, r.perGap);
-  double reach = r.planeSlack +
-                 bvh::kTriangleResidual * conditioning * std::sqrt(spanSquared) * (1.0 + 0x1p-40);
-  if (node.meta & BvhIntersector::kHoldsSphere) {
+  double reach = r.planeSlack + bvh::kTriangleResidual * conditioningAbove(node, nodeReach, r) *
+                                    std::sqrt(spanSquared) * (1.0 + 0x1p-40);
+  if (node.holdsSphere()) {
     reach += r.perSphere;
   }
-  reach *= 1.0 + 0x1p-40;
+  return reach * (1.0 + 0x1p-40);
+}
+
+// Conservative slab test: false only if no point of the exactly computed ray
+// line lies in the node's box grown by `reach`; otherwise `entry` is at or
+// below the exact entry parameter.
+template <typename RayBounds>
+bool boxEnters(const BvhIntersector::Node &node, const RayBounds &r, double reach, double &entry) {
   double near = -INFINITY;
   double far = INFINITY;
   for (int a = 0; a < 3; ++a) {
@@ -183,19 +219,54 @@ bool enters(const BvhIntersector::Node &node, const RayBounds &r, double &entry)
   return near <= far && far >= 0.0;
 }
 
+// Tightens `reach`, which comes in valid for the node (its parent's: it
+// bounds every shape below the parent, whose box holds this one), to the
+// node's own when that is smaller; the node's own is not worked out when the
+// inherited one is negligible against the box. True when it got smaller.
+template <typename RayBounds>
+bool tighten(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+             const RayBounds &r, double &reach, float negligibleScale = 1.0f) {
+  if (!(reach > nodeReach.negligible * negligibleScale)) {
+    return false;
+  }
+  const double own = ownReach(node, nodeReach, r);
+  if (!(own < reach)) {
+    return false;
+  }
+  reach = own;
+  return true;
+}
+
+// The box test of the two-child tree, with the node's reach.
+template <typename RayBounds>
+bool enters(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+            const RayBounds &r, double &reach, double &entry) {
+  tighten(node, nodeReach, r, reach);
+  return boxEnters(node, r, reach, entry);
+}
+
+// A node waiting on the traversal stack, with a reach valid for it.
+struct Pending {
+  std::uint32_t node;
+  double reach;
+};
+
 } // namespace
 
-BvhIntersector::BvhIntersector(const Shape *list) : list_(list) {
+BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : list_(list) {
   std::size_t count = 0;
   for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
     ++count;
   }
-  // Filled in list order, then put into leaf order.
-  std::vector<Prim> prims;
+  // Filled in list order; the prims are made in leaf order after the build,
+  // so that no second copy of them is held while it runs.
+  std::vector<std::uint32_t> positions; // with the sphere flag
   std::vector<const Shape *> shapes;
+  std::vector<BvhBuildBox> boxes;
   std::vector<BvhBuildItem> items;
-  prims.reserve(count);
+  positions.reserve(count);
   shapes.reserve(count);
+  boxes.reserve(count);
   items.reserve(count);
   // Positions are kept in 31 bits next to the sphere flag; shapes beyond
   // that, and shapes outside the error analysis, are always tested.
@@ -205,37 +276,152 @@ BvhIntersector::BvhIntersector(const Shape *list) : list_(list) {
       alwaysTested_.push_back({&shape, std::uint32_t(position)});
       return;
     }
-    prims.push_back(candidate.prim);
+    positions.push_back(candidate.prim.position);
     shapes.push_back(&shape);
+    boxes.push_back(candidate.box);
     items.push_back(candidate.item);
     for (int a = 0; a < 3; ++a) {
-      maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(candidate.item.lo[a])),
-                                 std::fabs(double(candidate.item.hi[a]))});
+      maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(candidate.box.lo[a])),
+                                 std::fabs(double(candidate.box.hi[a]))});
     }
   };
   forEachShapeByKind(list, place, place);
-  if (prims.empty()) {
+  if (shapes.empty()) {
     return;
   }
 
-  const std::vector<std::uint32_t> order = buildBvh(items, nodes_);
+  const std::vector<std::uint32_t> order =
+      buildBvh(std::move(boxes), items, nodes_, options.parallelBuildFrom);
   items = {};
   prims_.resize(order.size());
   primShapes_.resize(order.size());
   for (std::size_t i = 0; i < order.size(); ++i) {
-    prims_[i] = prims[order[i]];
+    prims_[i] = primOf(*shapes[order[i]], positions[order[i]]);
     primShapes_[i] = shapes[order[i]];
   }
+  reaches_.reserve(nodes_.size());
+  for (const Node &node : nodes_) {
+    reaches_.push_back(reachOf(node));
+  }
+#if defined(__SSE2__)
+  if (options.wideNodes) {
+    wide_ = collapseToWide(nodes_);
+  }
+#endif
 }
 
+BvhIntersector::~BvhIntersector() = default;
+
 double BvhIntersector::conditioningBound(const Node &node, const Vec3 &direction) {
-  const double d[3] = {direction.x, direction.y, direction.z};
+  RayBounds bounds;
+  bounds.direction[0] = direction.x;
+  bounds.direction[1] = direction.y;
+  bounds.direction[2] = direction.z;
   const double length = bvh::lengthAbove(direction);
-  return conditioningAbove(node, d, length, bvh::kDeterminantInverse * length * (1.0 + 0x1p-40));
+  bounds.inverseLength = 1.0 / length;
+  bounds.perGap = bvh::kDeterminantInverse * length * (1.0 + 0x1p-40);
+  return conditioningAbove(node, reachOf(node), bounds);
+}
+
+std::string BvhIntersector::treeFault() const {
+  if (nodes_.empty()) {
+    return prims_.empty() ? "" : "prims without nodes";
+  }
+  // Depth first, first child first: the leaves must meet the prims in order.
+  std::vector<std::pair<std::uint32_t, int>> pending{{0, 1}};
+  std::uint32_t nextPrim = 0;
+  std::size_t visited = 0;
+  while (!pending.empty()) {
+    const auto [index, depth] = pending.back();
+    pending.pop_back();
+    ++visited;
+    if (depth >= kStackSize) {
+      return "node " + std::to_string(index) + " is deeper than the traversal stack";
+    }
+    const Node &node = nodes_[index];
+    if (node.isLeaf()) {
+      if (node.firstPrim() != nextPrim || node.primCount() > prims_.size() - nextPrim) {
+        return "leaf " + std::to_string(index) + " does not continue the prims in order";
+      }
+      for (std::uint32_t i = nextPrim; i < nextPrim + node.primCount(); ++i) {
+        if ((prims_[i].position & kSphereBit) != 0 && !node.holdsSphere()) {
+          return "leaf " + std::to_string(index) + " holds a sphere it does not flag";
+        }
+      }
+      nextPrim += node.primCount();
+      continue;
+    }
+    for (const std::uint32_t child : {index + 1, node.secondChild()}) {
+      if (child <= index || child >= nodes_.size()) {
+        return "node " + std::to_string(index) + " has a child out of order";
+      }
+      const Node &inner = nodes_[child];
+      for (int a = 0; a < 3; ++a) {
+        if (!(inner.lo[a] >= node.lo[a] && inner.hi[a] <= node.hi[a])) {
+          return "node " + std::to_string(child) + " is not inside its parent";
+        }
+      }
+      if (inner.holdsSphere() && !node.holdsSphere()) {
+        return "node " + std::to_string(index) + " does not flag its children's spheres";
+      }
+    }
+    pending.push_back({node.secondChild(), depth + 1});
+    pending.push_back({index + 1, depth + 1});
+  }
+  if (nextPrim != prims_.size() || visited != nodes_.size()) {
+    return "the leaves do not partition the prims, or some nodes are unreachable";
+  }
+  // The wide nodes reach every prim once, each inner child after its parent.
+  std::size_t wideVisited = 0;
+  std::uint32_t widePrims = 0;
+  std::vector<std::uint32_t> wideStack;
+  if (!wide_.empty()) {
+    wideStack.push_back(0);
+  }
+  while (!wideStack.empty() && wideVisited <= wide_.size()) {
+    const std::uint32_t index = wideStack.back();
+    wideStack.pop_back();
+    ++wideVisited;
+    const BvhWideNode &node = wide_[index];
+    for (int lane = 0; lane < node.lanes; ++lane) {
+      if (node.count[lane] > 0) {
+        widePrims += node.count[lane];
+      } else if (node.child[lane] <= index || node.child[lane] >= wide_.size()) {
+        return "wide node " + std::to_string(index) + " has a child out of order";
+      } else {
+        wideStack.push_back(node.child[lane]);
+      }
+    }
+  }
+  if (!wide_.empty() && (wideVisited != wide_.size() || widePrims != prims_.size())) {
+    return "the wide nodes do not reach every prim once";
+  }
+  // Every list position once, in the tree or in the always-tested list.
+  const std::size_t count = prims_.size() + alwaysTested_.size();
+  std::vector<bool> seen(count, false);
+  const auto see = [&](std::uint32_t position) {
+    if (position >= count || seen[position]) {
+      return false;
+    }
+    seen[position] = true;
+    return true;
+  };
+  for (const Prim &prim : prims_) {
+    if (!see(prim.position & ~kSphereBit)) {
+      return "list position " + std::to_string(prim.position & ~kSphereBit) + " held twice";
+    }
+  }
+  for (const Listed &listed : alwaysTested_) {
+    if (!see(listed.position)) {
+      return "list position " + std::to_string(listed.position) + " held twice";
+    }
+  }
+  return {};
 }
 
 std::size_t BvhIntersector::memoryBytes() const {
-  return nodes_.capacity() * sizeof(Node) + prims_.capacity() * sizeof(Prim) +
+  return nodes_.capacity() * sizeof(Node) + reaches_.capacity() * sizeof(NodeReach) +
+         wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
          primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
 }
 
@@ -259,14 +445,44 @@ bool BvhIntersector::usable(const Ray &ray, RayBounds &bounds) const {
     bounds.inverse[a] = bounds.parallel[a] ? 0.0 : 1.0 / double(d[a]);
   }
   const double up = 1.0 + 0x1p-40;
-  bounds.directionLength = directionLength;
+  bounds.inverseLength = 1.0 / directionLength;
   bounds.perGap = bvh::kDeterminantInverse * directionLength * up;
   bounds.perSphere = bvh::kSphere * originLength * up;
   bounds.planeSlack = bvh::kPlaneRounding * (originLength + maxCoordinate_);
   return true;
 }
 
+bool BvhIntersector::wideUsable(const Ray &ray) const {
+  if (wide_.empty()) {
+    return false;
+  }
+  for (const float d : {ray.direction.x, ray.direction.y, ray.direction.z}) {
+    if (d != 0.0f && std::fabs(d) < 0x1p-64f) {
+      return false;
+    }
+  }
+  return true;
+}
+
 Hit BvhIntersector::nearest(const Ray &ray) const {
+  TestCounts unused;
+  return nearestIn<false>(ray, unused);
+}
+
+Hit BvhIntersector::nearest(const Ray &ray, TestCounts &counts) const {
+  return nearestIn<true>(ray, counts);
+}
+
+bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind) const {
+  TestCounts unused;
+  return blockedIn<false>(ray, kind, unused);
+}
+
+bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind, TestCounts &counts) const {
+  return blockedIn<true>(ray, kind, counts);
+}
+
+template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &counts) const {
   RayBounds bounds;
   if (!usable(ray, bounds)) {
     return list_.nearest(ray);
@@ -275,40 +491,86 @@ Hit BvhIntersector::nearest(const Ray &ray) const {
   for (const Listed &listed : alwaysTested_) {
     best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
   }
-  std::uint32_t stack[kStackSize];
+  if (wideUsable(ray)) {
+    nearestWide<count>(ray, bounds, best, counts);
+    return best.hit();
+  }
+  Pending stack[kStackSize];
   int top = 0;
-  stack[top++] = 0;
+  stack[top++] = {0, INFINITY};
   const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f, ray.direction.z < 0.0f};
   while (top > 0) {
-    const std::uint32_t index = stack[--top];
-    const Node &node = nodes_[index];
+    const Pending pending = stack[--top];
+    const Node &node = nodes_[pending.node];
+    double reach = pending.reach;
     double entry = 0.0;
+    if constexpr (count) {
+      ++counts.boxes;
+    }
     // Equal entry and best may still hide an earlier list position.
-    if (!enters(node, bounds, entry) || entry > double(best.t)) {
+    if (!enters(node, reaches_[pending.node], bounds, reach, entry) || entry > double(best.t)) {
       continue;
     }
-    if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
-      for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+    if (node.isLeaf()) {
+      const std::uint32_t end = node.firstPrim() + node.primCount();
+      for (std::uint32_t i = node.firstPrim(); i < end; ++i) {
         const Prim &prim = prims_[i];
+        if constexpr (count) {
+          ++counts.shapes;
+        }
         best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
       }
       continue;
     }
-    // Visit the child on the ray's near side first.
-    const std::uint32_t first = index + 1;
-    const std::uint32_t second = node.index;
-    if (negative[node.meta >> kAxisShift & 3]) {
-      stack[top++] = first;
-      stack[top++] = second;
-    } else {
-      stack[top++] = second;
-      stack[top++] = first;
-    }
+    // Visit the child on the ray's near side first; both inherit the reach.
+    const std::uint32_t first = pending.node + 1;
+    const std::uint32_t second = node.secondChild();
+    const bool swap = negative[node.splitAxis()];
+    stack[top++] = {swap ? first : second, reach};
+    stack[top++] = {swap ? second : first, reach};
   }
   return best.hit();
 }
 
-template <ShadowQuery kind> bool BvhIntersector::blockedAs(const Ray &ray) const {
+template <ShadowQuery kind, bool count>
+bool BvhIntersector::blockedInHierarchy(const Ray &ray, const RayBounds &bounds,
+                                        TestCounts &counts) const {
+  // Only hits below this parameter can block.
+  constexpr double limit = kind == ShadowQuery::BeforeOne ? 1.0 : INFINITY;
+  Pending stack[kStackSize];
+  int top = 0;
+  stack[top++] = {0, INFINITY};
+  while (top > 0) {
+    const Pending pending = stack[--top];
+    const Node &node = nodes_[pending.node];
+    double reach = pending.reach;
+    double entry = 0.0;
+    if constexpr (count) {
+      ++counts.boxes;
+    }
+    if (!enters(node, reaches_[pending.node], bounds, reach, entry) || entry >= limit) {
+      continue;
+    }
+    if (node.isLeaf()) {
+      const std::uint32_t end = node.firstPrim() + node.primCount();
+      for (std::uint32_t i = node.firstPrim(); i < end; ++i) {
+        if constexpr (count) {
+          ++counts.shapes;
+        }
+        if (blocks(intersectPrim(prims_[i], ray), kind)) {
+          return true;
+        }
+      }
+      continue;
+    }
+    stack[top++] = {node.secondChild(), reach};
+    stack[top++] = {pending.node + 1, reach};
+  }
+  return false;
+}
+
+template <bool count>
+bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const {
   RayBounds bounds;
   if (!usable(ray, bounds)) {
     return list_.blocked(ray, kind);
@@ -318,33 +580,164 @@ template <ShadowQuery kind> bool BvhIntersector::blockedAs(const Ray &ray) const
       return true;
     }
   }
-  // Only hits below this parameter can block.
-  constexpr double limit = kind == ShadowQuery::BeforeOne ? 1.0 : INFINITY;
-  std::uint32_t stack[kStackSize];
+  if (wideUsable(ray)) {
+    return kind == ShadowQuery::BeforeOne
+               ? blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
+               : blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
+  }
+  return kind == ShadowQuery::BeforeOne
+             ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
+             : blockedInHierarchy<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// Shadow rays towards point lights are long, so the reach a child is let in
+// with can be large against the child. Such a child's box is tested again
+// with its own reach when that is below kRetestShrink of the inherited one; a
+// leaf's own reach (about as costly as testing its shapes) is worked out only
+// when the inherited one exceeds kLeafRetest times its negligible reach.
+constexpr double kRetestShrink = 0.25;
+constexpr float kLeafRetest = 8.0f;
+
+// Whether a child popped from the stack is still worth visiting after the
+// test above; `reach` comes in as the inherited one and leaves tightened.
+template <typename RayBounds>
+bool stillEnters(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+                 bool leaf, const RayBounds &r, double &reach, long long &boxTests) {
+  const double inherited = reach;
+  if (!tighten(node, nodeReach, r, reach, leaf ? kLeafRetest : 1.0f) ||
+      reach >= kRetestShrink * inherited) {
+    return true;
+  }
+  ++boxTests;
+  double entry = 0.0;
+  return boxEnters(node, r, reach, entry) && entry < 1.0;
+}
+
+struct WidePending {
+  std::uint32_t index;  // wide node, or first prim
+  std::uint32_t count;  // prims of a leaf; 0 for a wide node
+  std::uint32_t binary; // the two-child node it stands for
+  float entry;
+  double reach;
+};
+
+template <typename RayBounds> WideRay wideRay(const RayBounds &bounds, double maxCoordinate) {
+  WideRay ray;
+  double originMax = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    ray.origin[a] = _mm_set1_ps(float(bounds.origin[a]));
+    ray.parallel[a] = bounds.parallel[a];
+    ray.inverse[a] = _mm_set1_ps(bounds.parallel[a] ? 0.0f : float(bounds.inverse[a]));
+    originMax = std::max(originMax, std::fabs(bounds.origin[a]));
+  }
+  ray.planeSlack = 0x1p-22 * (maxCoordinate + originMax) * (1.0 + 0x1p-40);
+  return ray;
+}
+
+} // namespace
+
+template <bool count>
+void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
+                                 TestCounts &counts) const {
+  const WideRay lanes = wideRay(bounds, maxCoordinate_);
+  WidePending stack[kWideStackSize];
   int top = 0;
-  stack[top++] = 0;
+  stack[top++] = {0, 0, 0, -INFINITY, INFINITY};
   while (top > 0) {
-    const std::uint32_t index = stack[--top];
-    const Node &node = nodes_[index];
-    double entry = 0.0;
-    if (!enters(node, bounds, entry) || entry >= limit) {
+    const WidePending pending = stack[--top];
+    // Equal entry and best may still hide an earlier list position.
+    if (pending.entry > best.t) {
       continue;
     }
-    if (const std::uint32_t count = node.meta & kCountMask; count > 0) {
-      for (std::uint32_t i = node.index; i < node.index + count; ++i) {
+    if (pending.count > 0) {
+      for (std::uint32_t i = pending.index; i < pending.index + pending.count; ++i) {
+        const Prim &prim = prims_[i];
+        if constexpr (count) {
+          ++counts.shapes;
+        }
+        best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
+      }
+      continue;
+    }
+    double reach = pending.reach;
+    tighten(nodes_[pending.binary], reaches_[pending.binary], bounds, reach);
+    const BvhWideNode &node = wide_[pending.index];
+    float entries[BvhWideNode::kLanes];
+    int mask = enterFour(node, lanes, reach, entries);
+    if constexpr (count) {
+      counts.boxes += node.lanes;
+    }
+    // Push the farthest child first, so that the nearest is visited first.
+    while (mask != 0) {
+      int farthest = -1;
+      for (int lane = 0; lane < BvhWideNode::kLanes; ++lane) {
+        if ((mask >> lane & 1) != 0 && (farthest < 0 || entries[lane] > entries[farthest])) {
+          farthest = lane;
+        }
+      }
+      mask &= ~(1 << farthest);
+      if (entries[farthest] <= best.t) {
+        stack[top++] = {node.child[farthest], node.count[farthest], node.binaryChild[farthest],
+                        entries[farthest], reach};
+      }
+    }
+  }
+}
+
+template <ShadowQuery kind, bool count>
+bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
+                                 TestCounts &counts) const {
+  // Only hits below this parameter can block.
+  constexpr float limit = kind == ShadowQuery::BeforeOne ? 1.0f : INFINITY;
+  const WideRay lanes = wideRay(bounds, maxCoordinate_);
+  WidePending stack[kWideStackSize];
+  int top = 0;
+  stack[top++] = {0, 0, 0, -INFINITY, INFINITY};
+  while (top > 0) {
+    const WidePending pending = stack[--top];
+    double reach = pending.reach;
+    if constexpr (kind == ShadowQuery::BeforeOne) {
+      if (!stillEnters(nodes_[pending.binary], reaches_[pending.binary], pending.count > 0, bounds,
+                       reach, counts.boxes)) {
+        continue;
+      }
+    } else if (pending.count == 0) {
+      tighten(nodes_[pending.binary], reaches_[pending.binary], bounds, reach);
+    }
+    if (pending.count > 0) {
+      for (std::uint32_t i = pending.index; i < pending.index + pending.count; ++i) {
+        if constexpr (count) {
+          ++counts.shapes;
+        }
         if (blocks(intersectPrim(prims_[i], ray), kind)) {
           return true;
         }
       }
       continue;
     }
-    stack[top++] = node.index;
-    stack[top++] = index + 1;
+    const BvhWideNode &node = wide_[pending.index];
+    float entries[BvhWideNode::kLanes];
+    const int mask = enterFour(node, lanes, reach, entries);
+    if constexpr (count) {
+      counts.boxes += node.lanes;
+    }
+    for (int lane = 0; lane < node.lanes; ++lane) {
+      if ((mask >> lane & 1) != 0 && entries[lane] < limit) {
+        stack[top++] = {node.child[lane], node.count[lane], node.binaryChild[lane], entries[lane],
+                        reach};
+      }
+    }
   }
   return false;
 }
-
-bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind) const {
-  return kind == ShadowQuery::BeforeOne ? blockedAs<ShadowQuery::BeforeOne>(ray)
-                                        : blockedAs<ShadowQuery::TowardsDirection>(ray);
+#else
+template <bool count>
+void BvhIntersector::nearestWide(const Ray &, const RayBounds &, RankedHit &, TestCounts &) const {}
+template <ShadowQuery kind, bool count>
+bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, TestCounts &) const {
+  return false;
 }
+#endif

@@ -1,10 +1,22 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "accel/Intersector.h"
 #include "accel/ListIntersector.h"
+
+struct BvhWideNode;
+
+// How the hierarchy is built and walked; the defaults are what the program uses.
+struct BvhOptions {
+  // Queries test four child boxes at a time in float where the processor has
+  // SSE2 (every x86-64 one); false, or without SSE2: one box at a time in double.
+  bool wideNodes = true;
+  // From this many shapes the root's two halves are built on two threads.
+  std::uint32_t parallelBuildFrom = 20000;
+};
 
 // A bounding volume hierarchy over a shape list that answers exactly as
 // the list walk does. Boxes are inflated by a bound on how far the float
@@ -18,10 +30,34 @@
 class BvhIntersector final : public Intersector {
 public:
   // `shapes` is the head of the shape list.
-  explicit BvhIntersector(const Shape *shapes);
+  explicit BvhIntersector(const Shape *shapes, const BvhOptions &options = {});
+  ~BvhIntersector() override;
+  BvhIntersector(const BvhIntersector &) = delete;
+  BvhIntersector &operator=(const BvhIntersector &) = delete;
+
+  // Whether queries use the four-child nodes.
+  bool usesWideNodes() const { return !wide_.empty(); }
 
   Hit nearest(const Ray &ray) const override;
   bool blocked(const Ray &ray, ShadowQuery kind) const override;
+
+  // The same queries, counting the box and shape tests they make (for
+  // benchmarks; queries the list walk answers count nothing).
+  struct TestCounts {
+    long long boxes = 0;
+    long long shapes = 0;
+  };
+  Hit nearest(const Ray &ray, TestCounts &counts) const;
+  bool blocked(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
+
+  static constexpr std::uint8_t kCountMask = 15;
+  static constexpr int kAxisShift = 4;
+  static constexpr std::uint8_t kHoldsSphere = 64;
+  static constexpr std::uint8_t kNoCone = 255;
+  // Pending nodes a query can hold: one more than the tree's depth (three
+  // times that with four children per node).
+  static constexpr int kStackSize = 128;
+  static constexpr int kWideStackSize = 3 * kStackSize;
 
   // 36 bytes. Inner nodes have count 0; their first child follows them and
   // `index` is the second child. Leaves hold prims [index, index + count).
@@ -36,11 +72,15 @@ public:
     std::uint16_t gap;       // top half of a float >= max |e1| |e2|
     std::uint8_t coneSpread; // kNoCone when the normals do not fit a cone
     std::uint8_t aspect;     // 2^(aspect / 16) >= max |e1| |e2| / |e1 x e2|
+
+    bool isLeaf() const { return (meta & kCountMask) != 0; }
+    std::uint32_t primCount() const { return meta & kCountMask; } // 0 for inner nodes
+    std::uint32_t firstPrim() const { return index; }             // leaves only
+    std::uint32_t secondChild() const { return index; }           // inner nodes only
+    int splitAxis() const { return meta >> kAxisShift & 3; }
+    bool holdsSphere() const { return (meta & kHoldsSphere) != 0; }
+    bool hasCone() const { return coneSpread != kNoCone; }
   };
-  static constexpr std::uint8_t kCountMask = 15;
-  static constexpr int kAxisShift = 4;
-  static constexpr std::uint8_t kHoldsSphere = 64;
-  static constexpr std::uint8_t kNoCone = 255;
 
   // A shape's geometry in leaf order: a triangle's vertex0, edge1, edge2, or
   // a sphere's centre and (in b.x) radius.
@@ -63,6 +103,20 @@ public:
   // The bound the box test uses on |d| |e1| |e2| / |det| for any triangle
   // below `node` whose determinant reaches the 0.01 threshold.
   static double conditioningBound(const Node &node, const Vec3 &direction);
+  // Empty when the tree is sound, else its first fault: a child box not
+  // inside its parent's, leaf ranges that do not partition the prims in
+  // order, a node without prims, or a tree deeper than the traversal stack.
+  std::string treeFault() const;
+
+  // What the ray-dependent inflation needs of a node, worked out once when
+  // the tree is built (see docs/exact-acceleration.md, section 5).
+  struct NodeReach {
+    float gap;              // decoded gap, >= max |e1| |e2| below
+    float axisOverAspect;   // <= 1 / (|coneAxis| aspect); 0 without a cone
+    float spreadOverAspect; // >= (coneSpread / 64 + 2^-40) / aspect; +inf without a cone
+    float negligible;       // an inherited reach up to this is kept: 2^-6 of the largest extent
+  };
+  static NodeReach reachOf(const Node &node);
 
 private:
   struct RayBounds;
@@ -74,10 +128,23 @@ private:
   // False when the list walk must answer: no hierarchy, or a ray outside
   // the error analysis.
   bool usable(const Ray &ray, RayBounds &bounds) const;
-  template <ShadowQuery kind> bool blockedAs(const Ray &ray) const;
+  // Whether the four-lane test may take this ray: no direction component so
+  // small (but not zero) that its float reciprocal could overflow.
+  bool wideUsable(const Ray &ray) const;
+  template <bool count> Hit nearestIn(const Ray &ray, TestCounts &counts) const;
+  template <bool count>
+  void nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
+                   TestCounts &counts) const;
+  template <ShadowQuery kind, bool count>
+  bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
+  template <ShadowQuery kind, bool count>
+  bool blockedWide(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
+  template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
 
   ListIntersector list_;
   std::vector<Node> nodes_;
+  std::vector<NodeReach> reaches_; // one per node
+  std::vector<BvhWideNode> wide_;  // empty when queries walk the two-child nodes
   std::vector<Prim> prims_;
   std::vector<const Shape *> primShapes_;
   std::vector<Listed> alwaysTested_;

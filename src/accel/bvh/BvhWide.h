@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "accel/bvh/BvhIntersector.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// The hierarchy with up to four children per node, whose boxes one ray tests
+// together in float, four lanes at a time (docs/exact-acceleration.md,
+// section 4). It is made from the two-child tree, which it shares its prims
+// and its per-node reach constants with.
+struct BvhWideNode {
+  static constexpr int kLanes = 4;
+  // Child boxes, one lane per child: lo[axis][lane], hi[axis][lane].
+  float lo[3][kLanes];
+  float hi[3][kLanes];
+  // A leaf child's first prim, or an inner child's wide node.
+  std::uint32_t child[kLanes];
+  // A leaf child's prim count; 0 for an inner child.
+  std::uint8_t count[kLanes];
+  std::uint8_t lanes; // children in use, from lane 0
+  // The two-child nodes the children stand for, with their reach constants.
+  std::uint32_t binaryChild[kLanes];
+};
+
+// Collapses the two-child tree (root first, as the builder lays it out) into
+// wide nodes, root first.
+std::vector<BvhWideNode> collapseToWide(const std::vector<BvhIntersector::Node> &nodes);
+
+#if defined(__SSE2__)
+// The ray as the four-lane box test reads it.
+struct WideRay {
+  __m128 origin[3];
+  __m128 inverse[3]; // float 1 / d, finite: axes with d = 0 are `parallel`
+  bool parallel[3];
+  double planeSlack; // covers the float roundings of planes and numerators
+};
+
+// The lanes (bit per lane) whose box, grown by `reach` (rounded up to a float
+// with the ray's plane slack), the exact ray line enters at a parameter t >= 0;
+// `entries` receives for each lane a float at or below the exact entry.
+inline int enterFour(const BvhWideNode &node, const WideRay &ray, double reach, float entries[4]) {
+  // Outward by the reach and by the roundings of lo - reach and plane - o.
+  const double grown = (reach + ray.planeSlack) * (1.0 + 0x1p-21) + 0x1p-100;
+  // Rounded to a float at or above it; beyond the float range, infinite.
+  const double above = grown * (1.0 + 0x1p-23);
+  const __m128 r = _mm_set1_ps(above < 0x1p127 ? float(above) : INFINITY);
+  __m128 near = _mm_set1_ps(-INFINITY);
+  __m128 far = _mm_set1_ps(INFINITY);
+  __m128 inside = _mm_castsi128_ps(_mm_set1_epi32(-1));
+  for (int a = 0; a < 3; ++a) {
+    const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_loadu_ps(node.lo[a]), r), ray.origin[a]);
+    const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_loadu_ps(node.hi[a]), r), ray.origin[a]);
+    if (ray.parallel[a]) {
+      const __m128 zero = _mm_setzero_ps();
+      inside = _mm_and_ps(inside, _mm_and_ps(_mm_cmple_ps(lo, zero), _mm_cmpge_ps(hi, zero)));
+      continue;
+    }
+    const __m128 t0 = _mm_mul_ps(lo, ray.inverse[a]);
+    const __m128 t1 = _mm_mul_ps(hi, ray.inverse[a]);
+    near = _mm_max_ps(near, _mm_min_ps(t0, t1));
+    far = _mm_min_ps(far, _mm_max_ps(t0, t1));
+  }
+  // Two roundings (the reciprocal and the product) move a slab parameter by
+  // under 2^-22 of itself; widening by 2^-20 of the rounded value covers them
+  // and the rounding of the widening itself.
+  const __m128 scale = _mm_set1_ps(0x1p-20f);
+  const __m128 sign = _mm_set1_ps(-0.0f);
+  near = _mm_sub_ps(near, _mm_mul_ps(_mm_andnot_ps(sign, near), scale));
+  far = _mm_add_ps(far, _mm_mul_ps(_mm_andnot_ps(sign, far), scale));
+  _mm_storeu_ps(entries, near);
+  const __m128 pass =
+      _mm_and_ps(inside, _mm_and_ps(_mm_cmple_ps(near, far), _mm_cmpge_ps(far, _mm_setzero_ps())));
+  return _mm_movemask_ps(pass) & ((1 << node.lanes) - 1);
+}
+#endif
