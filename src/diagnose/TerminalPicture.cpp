@@ -1,6 +1,7 @@
 #include "diagnose/TerminalPicture.h"
 
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -32,11 +33,13 @@ TerminalColours terminalColours() {
                                                   : TerminalColours::Plain;
 }
 
-std::string drawPicture(const Image &image, TerminalColours colours) {
-  std::string out;
-  // Image rows run bottom-up; the terminal draws top-down.
+void drawPicture(const Image &image, TerminalColours colours, std::FILE *out) {
+  std::string line;
+  // Image rows run bottom-up; the terminal draws top-down. One terminal line
+  // at a time, so a large picture needs no second copy of itself as text.
   for (int upper = image.height - 1; upper >= 0; upper -= 2) {
     const int lower = upper - 1;
+    line.clear();
     std::string previous;
     for (int x = 0; x < image.width; ++x) {
       const std::uint8_t *top = pixelAt(image, x, upper);
@@ -44,19 +47,19 @@ std::string drawPicture(const Image &image, TerminalColours colours) {
       if (colours == TerminalColours::Plain) {
         const int level =
             bottom != nullptr ? (brightness(top) + brightness(bottom)) / 2 : brightness(top);
-        out += kRamp[std::size_t(level) * kRamp.size() / 256];
+        line += kRamp[std::size_t(level) * kRamp.size() / 256];
         continue;
       }
       // A cell with no lower pixel keeps the terminal's own background.
       std::string code = "\x1b[38;2;" + rgb(top) + "m";
       code += bottom != nullptr ? "\x1b[48;2;" + rgb(bottom) + "m" : "\x1b[49m";
       if (code != previous) {
-        out += code;
+        line += code;
         previous = code;
       }
-      out += kUpperHalf;
+      line += kUpperHalf;
     }
-    out += colours == TerminalColours::TrueColour ? "\x1b[0m\n" : "\n";
+    line += colours == TerminalColours::TrueColour ? "\x1b[0m\n" : "\n";
+    std::fputs(line.c_str(), out);
   }
-  return out;
 }
