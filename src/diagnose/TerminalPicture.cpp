@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -34,12 +35,11 @@ TerminalColours terminalColours() {
 }
 
 void drawPicture(const Image &image, TerminalColours colours, std::FILE *out) {
-  std::string line;
-  // Image rows run bottom-up; the terminal draws top-down. One terminal line
-  // at a time, so a large picture needs no second copy of itself as text.
+  const auto put = [out](std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); };
+  // Image rows run bottom-up; the terminal draws top-down. Cells go straight
+  // to the stream, so however wide the picture, no copy of it is made as text.
   for (int upper = image.height - 1; upper >= 0; upper -= 2) {
     const int lower = upper - 1;
-    line.clear();
     std::string previous;
     for (int x = 0; x < image.width; ++x) {
       const std::uint8_t *top = pixelAt(image, x, upper);
@@ -47,19 +47,18 @@ void drawPicture(const Image &image, TerminalColours colours, std::FILE *out) {
       if (colours == TerminalColours::Plain) {
         const int level =
             bottom != nullptr ? (brightness(top) + brightness(bottom)) / 2 : brightness(top);
-        line += kRamp[std::size_t(level) * kRamp.size() / 256];
+        std::fputc(kRamp[std::size_t(level) * kRamp.size() / 256], out);
         continue;
       }
       // A cell with no lower pixel keeps the terminal's own background.
       std::string code = "\x1b[38;2;" + rgb(top) + "m";
       code += bottom != nullptr ? "\x1b[48;2;" + rgb(bottom) + "m" : "\x1b[49m";
       if (code != previous) {
-        line += code;
-        previous = code;
+        put(code);
+        previous = std::move(code);
       }
-      line += kUpperHalf;
+      put(kUpperHalf);
     }
-    line += colours == TerminalColours::TrueColour ? "\x1b[0m\n" : "\n";
-    std::fputs(line.c_str(), out);
+    put(colours == TerminalColours::TrueColour ? "\x1b[0m\n" : "\n");
   }
 }
