@@ -71,6 +71,14 @@ TEST(ScenetoolExplain, RefusesPixelsOutsideThePicture) {
   EXPECT_EQ(explain(dir, {"8", "6", "0", "2px"}).status, 1);
   EXPECT_EQ(explain(dir, {"8", "6", "0", "-1"}).status, 1);
   EXPECT_EQ(explain(dir, {"8", "6", "0"}).status, 1);
+  // What is printed is the product: a reader that went away is no success.
+  ChildSetup unread;
+  unread.closedStdout = true;
+  EXPECT_EQ(
+      runProgram(SCENETOOL_BINARY, {"explain", "s.txt", "8", "6", "0", "0"}, dir.path(), unread)
+          .status,
+      1);
+  EXPECT_EQ(runProgram(SCENETOOL_BINARY, {"check", "s.txt"}, dir.path(), unread).status, 2);
 }
 
 } // namespace
