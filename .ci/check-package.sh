@@ -39,5 +39,25 @@ fi
 "$bin/scenetool" --version
 "$bin/scenetool" import tests/data/meshes/tetra-draco.glb "$scratch/tetra.txt" --frame --floor
 "$bin/raytracer" "$scratch/tetra.txt" "$scratch/tetra.bmp" 64 48 >/dev/null
-man -l "$scratch/root/usr/share/man/man1/scenetool.1" >/dev/null
+# The manual pages render without warnings, name only files the package
+# holds, and describe every command scenetool's help lists.
+for page in "$scratch"/root/usr/share/man/man1/*.1; do
+  warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
+  if [ -n "$warnings" ]; then
+    echo "$page: $warnings" >&2
+    exit 1
+  fi
+  for file in $(sed -n 's/^\.I \(\/usr\/.*\)/\1/p' "$page"); do
+    if ! grep -q " \.${file%/}/\?\$" <<<"$contents"; then
+      echo "$page names $file, which $package lacks" >&2
+      exit 1
+    fi
+  done
+done
+for command in $("$bin/scenetool" --help | sed -n 's/^  scenetool \([a-z]*\) .*/\1/p' | grep -v '^help$'); do
+  if ! grep -q "^\.SS $command\$" "$scratch/root/usr/share/man/man1/scenetool.1"; then
+    echo "scenetool.1 does not describe scenetool $command" >&2
+    exit 1
+  fi
+done
 echo "$package: $(wc -l <<<"$contents") entries, Depends: $depends"

@@ -12,11 +12,9 @@ std::vector<std::string> checkScene(const Scene &scene, const std::string &file,
   if (cameraSound) {
     const ProbeResult probe = probeRender(scene, width, height);
     checkProbe(scene, probe, width, height, findings);
-    if (probe.image) {
-      const double share = 100.0 * double(probe.blackPixels) / (double(width) * double(height));
-      black = "; " + shortNumber(share) + "% of a " + std::to_string(width) + "x" +
-              std::to_string(height) + " render is pure black";
-    }
+    const double share = 100.0 * double(probe.blackPixels) / (double(width) * double(height));
+    black = "; " + shortNumber(share) + "% of a " + std::to_string(width) + "x" +
+            std::to_string(height) + " render is pure black";
   }
   std::vector<std::string> lines = formatFindings(file, std::move(findings));
   findingCount = lines.size();

@@ -8,6 +8,7 @@
 #include "accel/MakeIntersector.h"
 #include "diagnose/ShapeNames.h"
 #include "diagnose/ViewFrustum.h"
+#include "image/Image.h"
 #include "render/RowRunner.h"
 #include "render/TraceBody.h"
 #include "render/TraceObserver.h"
@@ -124,11 +125,6 @@ bool seenAndLitFromBehind(const Scene &scene, const Triangle &t) {
 
 ProbeResult probeRender(const Scene &scene, int width, int height) {
   ProbeResult probe;
-  probe.image = std::make_unique<Image>(width, height);
-  if (!probe.image->valid()) {
-    probe.image.reset();
-    return probe;
-  }
   const std::unique_ptr<Intersector> shapes = makeIntersector(scene.shapes);
   const RayTracer tracer;
   const RayTracer::CameraRays rays = RayTracer::cameraRays(scene, width, height);
@@ -137,17 +133,15 @@ ProbeResult probeRender(const Scene &scene, int width, int height) {
   // the renderer forms them.
   runRows(
       height, 1, rays.start, rays.stepY,
-      [&](int row, const Vec3 &rowStart) {
+      [&](int, const Vec3 &rowStart) {
         Vec3 current = rowStart;
         for (int column = 0; column < width; ++column) {
           observer.primaryHit = false;
           Vec3 colour = tracer.traceObserved(scene, *shapes, Ray(scene.eye, current),
                                              RayTracer::kMaxDepth, observer);
           clamp01(colour);
-          probe.image->setPixel(column, row, colour.x, colour.y, colour.z);
-          const std::uint8_t *p =
-              probe.image->pixels.get() + (std::size_t(row) * std::size_t(width) + column) * 3;
-          probe.blackPixels += p[0] == 0 && p[1] == 0 && p[2] == 0;
+          probe.blackPixels += Image::toByte(colour.x) == 0 && Image::toByte(colour.y) == 0 &&
+                               Image::toByte(colour.z) == 0;
           probe.surfacePixels += observer.primaryHit;
           addInPlace(current, rays.stepX);
         }
@@ -169,7 +163,7 @@ void checkProbe(const Scene &scene, const ProbeResult &probe, int width, int hei
                 std::vector<Finding> &findings) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   const std::uint32_t cameraLine = scene.cameraLine == 0 ? 1 : scene.cameraLine;
-  if (scene.shapes == nullptr || !probe.image) {
+  if (scene.shapes == nullptr) {
     return;
   }
   if (probe.surfacePixels == 0) {

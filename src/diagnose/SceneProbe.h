@@ -2,18 +2,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "diagnose/Findings.h"
-#include "image/Image.h"
 #include "scene/Scene.h"
 
 // What a width x height render of the scene shows, traced with the
 // renderer's own arithmetic: the picture, which shapes any ray reaches, and
-// how much each light adds where it lights a surface.
+// how much each light adds where it lights a surface. No picture is kept, so
+// any size the renderer accepts is probed without a raster.
 struct ProbeResult {
-  std::unique_ptr<Image> image; // null if it could not be allocated
   std::size_t blackPixels = 0;
   std::size_t surfacePixels = 0;             // pixels whose primary ray hits a shape
   std::vector<const Shape *> reached;        // by any ray, mirror rays included

@@ -1,7 +1,9 @@
 #include "diagnose/TerminalPicture.h"
 
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -32,9 +34,10 @@ TerminalColours terminalColours() {
                                                   : TerminalColours::Plain;
 }
 
-std::string drawPicture(const Image &image, TerminalColours colours) {
-  std::string out;
-  // Image rows run bottom-up; the terminal draws top-down.
+void drawPicture(const Image &image, TerminalColours colours, std::FILE *out) {
+  const auto put = [out](std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); };
+  // Image rows run bottom-up; the terminal draws top-down. Cells go straight
+  // to the stream, so however wide the picture, no copy of it is made as text.
   for (int upper = image.height - 1; upper >= 0; upper -= 2) {
     const int lower = upper - 1;
     std::string previous;
@@ -44,19 +47,18 @@ std::string drawPicture(const Image &image, TerminalColours colours) {
       if (colours == TerminalColours::Plain) {
         const int level =
             bottom != nullptr ? (brightness(top) + brightness(bottom)) / 2 : brightness(top);
-        out += kRamp[std::size_t(level) * kRamp.size() / 256];
+        std::fputc(kRamp[std::size_t(level) * kRamp.size() / 256], out);
         continue;
       }
       // A cell with no lower pixel keeps the terminal's own background.
       std::string code = "\x1b[38;2;" + rgb(top) + "m";
       code += bottom != nullptr ? "\x1b[48;2;" + rgb(bottom) + "m" : "\x1b[49m";
       if (code != previous) {
-        out += code;
-        previous = code;
+        put(code);
+        previous = std::move(code);
       }
-      out += kUpperHalf;
+      put(kUpperHalf);
     }
-    out += colours == TerminalColours::TrueColour ? "\x1b[0m\n" : "\n";
+    put(colours == TerminalColours::TrueColour ? "\x1b[0m\n" : "\n");
   }
-  return out;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string>
+#include <cstdio>
 
 #include "image/Image.h"
 
@@ -12,6 +12,6 @@ enum class TerminalColours {
 // What the terminal announces through COLORTERM ("truecolor" or "24bit").
 TerminalColours terminalColours();
 
-// The picture as terminal lines, top row first, each ending in a newline:
-// every character cell shows two pixels, one above the other.
-std::string drawPicture(const Image &image, TerminalColours colours);
+// Writes the picture to `out` as terminal lines, top row first, each ending
+// in a newline: every character cell shows two pixels, one above the other.
+void drawPicture(const Image &image, TerminalColours colours, std::FILE *out);

@@ -47,7 +47,7 @@ public:
   const int height;
   std::unique_ptr<std::uint8_t[]> pixels;
 
-private:
+  // The stored byte of a colour channel given in [0, 1].
   static std::uint8_t toByte(float value) {
     // NaN fails the first comparison; values above 1 cannot reach the
     // conversion, whose result would not fit a byte.

@@ -12,9 +12,10 @@
 namespace {
 
 // Follows `path` through symlinks to the name that will hold the file. A
-// dangling link yields its missing target, which is then created.
+// dangling link yields its missing target, which is then created. A loop of
+// links names no file: "" (renaming over one of its links would replace it).
 std::string followLinks(std::string path) {
-  for (int hop = 0; hop < 40; ++hop) {
+  for (int hop = 0; hop <= 40; ++hop) {
     char target[PATH_MAX];
     const ssize_t length = readlink(path.c_str(), target, sizeof target);
     if (length < 0 || std::size_t(length) == sizeof target) {
@@ -24,7 +25,7 @@ std::string followLinks(std::string path) {
     const std::size_t slash = path.rfind('/');
     path = link[0] == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
   }
-  return path;
+  return "";
 }
 
 // A new file beside `final`, hidden and named after it, created exclusively.
@@ -79,6 +80,9 @@ WriteResult OutputFile::open(std::uint64_t expectedSize) {
                          followed.st_dev != existing.st_dev || followed.st_ino != existing.st_ino));
   if (inPlace_) {
     return state_ = WriteResult::Ok;
+  }
+  if (final_.empty()) {
+    return state_ = WriteResult::CannotOpen;
   }
   if (exists) {
     // Renaming needs only a writable directory; a file its owner cannot

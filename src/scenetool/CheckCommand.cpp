@@ -19,26 +19,20 @@ const char *const kCheckHelp =
     "Exit status: 0 nothing found, 1 findings, 2 the scene could not be loaded or the\n"
     "arguments are wrong.";
 
-namespace {
-
-constexpr int kBadInput = 2;
-
-} // namespace
-
 int runCheck(const std::vector<std::string> &args) {
   if (args.size() != 1 && args.size() != 3) {
-    return endWith(kCheckUsage, kBadInput);
+    return endWith(kCheckUsage, kCheckBadInput);
   }
   int width = 160;
   int height = 120;
   if (const std::string message = readPictureSize(args, 1, width, height); !message.empty()) {
-    return endWith(message, kBadInput);
+    return endWith(message, kCheckBadInput);
   }
   try {
     Scene scene;
     // The loader prints its own message.
     if (scene.load(args[0]) == 0) {
-      return kBadInput;
+      return kCheckBadInput;
     }
     std::size_t findings = 0;
     for (const std::string &line : checkScene(scene, args[0], width, height, findings)) {
@@ -46,6 +40,6 @@ int runCheck(const std::vector<std::string> &args) {
     }
     return findings == 0 ? 0 : 1;
   } catch (const std::bad_alloc &) {
-    return endWith("Not enough memory to check " + args[0], kBadInput);
+    return endWith("Not enough memory to check " + args[0], kCheckBadInput);
   }
 }

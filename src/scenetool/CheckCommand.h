@@ -8,5 +8,9 @@
 // arguments are wrong.
 int runCheck(const std::vector<std::string> &args);
 
+// check's status when it could not do its job: a scene that does not load,
+// wrong arguments, or a report that could not be printed.
+constexpr int kCheckBadInput = 2;
+
 extern const char *const kCheckUsage;
 extern const char *const kCheckHelp;

@@ -22,10 +22,12 @@ const char *const kExplainHelp =
 
 namespace {
 
-// A pixel coordinate below `limit`, read as the sizes are.
+// A pixel coordinate below `limit`: digits only, so that a word or a
+// misplaced option is refused rather than read as column or row 0.
 bool readCoordinate(const std::string &text, int limit, int &value) {
   const auto parsed = parseSizeArgument(text);
-  if (!parsed || *parsed < 0 || *parsed >= limit) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || !parsed ||
+      *parsed >= limit) {
     return false;
   }
   value = int(*parsed);

@@ -112,7 +112,7 @@ bool drawFrame(const Options &options, std::pair<int, int> size, bool live) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::fputs(drawPicture(*image, options.colours).c_str(), stdout);
+  drawPicture(*image, options.colours, stdout);
   char timing[64];
   std::snprintf(timing, sizeof timing, " in %.2f s", seconds);
   sayLine(options.path + ": " + std::to_string(size.first) + " x " + std::to_string(size.second) +

@@ -2,6 +2,7 @@
 // Every message goes to standard output, like the renderer's; exit status 0
 // on success, 1 otherwise.
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,12 @@ int help(const std::string &command) {
   return unknownCommand(command);
 }
 
+// `status`, or `failed` when standard output could not take everything.
+int printedInFull(int status, int failed) {
+  const bool lost = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  return lost && status == 0 ? failed : status;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -88,14 +95,16 @@ int main(int argc, char **argv) {
   if (command == "scale") {
     return runScale(rest);
   }
+  // For these the printed text is the product: if it could not all be
+  // written (a full disk, a reader that went away), that is no success.
   if (command == "check") {
-    return runCheck(rest);
+    return printedInFull(runCheck(rest), kCheckBadInput);
   }
   if (command == "explain") {
-    return runExplain(rest);
+    return printedInFull(runExplain(rest), 1);
   }
   if (command == "watch") {
-    return runWatch(rest);
+    return printedInFull(runWatch(rest), 1);
   }
   return unknownCommand(command);
 }

@@ -199,6 +199,10 @@ TEST(OutputErrors, UnwritableOutputsAreReportedAndLeftAsTheyWere) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(fs::is_directory(where) || device ? "" : readFile(where), before) << output;
   }
+  // A loop of links names no file; the link is not replaced by the picture.
+  fs::create_symlink("loop", dir.path() / "loop");
+  EXPECT_EQ(run(dir, {"scene.txt", "loop", "2", "1"}).out, cannotOpen + "loop\n");
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "loop"));
 }
 
 } // namespace

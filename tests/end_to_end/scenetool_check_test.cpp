@@ -107,6 +107,21 @@ TEST(ScenetoolCheck, UnloadableScenesAndBadArgumentsGiveStatus2) {
   EXPECT_EQ(check(kLit + kBall, {"10"}).status, 2);
 }
 
+#ifndef RAYTRACER_SANITIZED
+// The probe keeps no picture: a size whose raster would not fit in the
+// memory still gives every finding (it used to drop them and report none).
+TEST(ScenetoolCheck, ProbesSizesBeyondTheMemoryWithoutARaster) {
+  ScratchDirectory dir;
+  dir.write("s.txt", "camera\n0 2 8\n0 2 20\n0 1 0\n40\n" + kSun + kGrey + kBall);
+  const ProgramResult result = runProgram(SCENETOOL_BINARY, {"check", "s.txt", "3000", "3000"},
+                                          dir.path(), memoryLimit(std::size_t(40) << 20));
+  EXPECT_EQ(result.out, "s.txt:1: the camera sees no shape: every ray of a 3000x3000 picture "
+                        "misses; point the camera at the shapes (they lie around 0 1 0)\n"
+                        "s.txt: 1 finding; 100% of a 3000x3000 render is pure black\n");
+  EXPECT_EQ(result.status, 1);
+}
+#endif
+
 TEST(ScenetoolCheck, BundledScenesAreClean) {
   for (const auto &entry : fs::directory_iterator(SCENES_DIR)) {
     if (entry.path().extension() != ".txt") {

@@ -66,8 +66,19 @@ TEST(ScenetoolExplain, RefusesPixelsOutsideThePicture) {
   dir.write("s.txt", kScene);
   EXPECT_EQ(explain(dir, {"8", "6", "8", "0"}).out,
             "Invalid column '8': expected a whole number from 0 to 7\n");
+  EXPECT_EQ(explain(dir, {"8", "6", "x", "0"}).out,
+            "Invalid column 'x': expected a whole number from 0 to 7\n");
+  EXPECT_EQ(explain(dir, {"8", "6", "0", "2px"}).status, 1);
   EXPECT_EQ(explain(dir, {"8", "6", "0", "-1"}).status, 1);
   EXPECT_EQ(explain(dir, {"8", "6", "0"}).status, 1);
+  // What is printed is the product: a reader that went away is no success.
+  ChildSetup unread;
+  unread.closedStdout = true;
+  EXPECT_EQ(
+      runProgram(SCENETOOL_BINARY, {"explain", "s.txt", "8", "6", "0", "0"}, dir.path(), unread)
+          .status,
+      1);
+  EXPECT_EQ(runProgram(SCENETOOL_BINARY, {"check", "s.txt"}, dir.path(), unread).status, 2);
 }
 
 } // namespace

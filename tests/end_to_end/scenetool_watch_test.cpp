@@ -103,6 +103,18 @@ TEST(ScenetoolWatch, OnceDrawsOneFrameWithoutColourWhereNoneIsAnnounced) {
       runProgram(SCENETOOL_BINARY, {"watch", "missing.txt", "--once"}, dir.path());
   EXPECT_EQ(broken.out, "Error opening input file missing.txt\nmissing.txt: not drawn\n");
   EXPECT_EQ(broken.status, 1);
+#ifndef RAYTRACER_SANITIZED
+  // A large picture of many colours is drawn line by line, not built as text
+  // several times the raster's size first (that ran out of memory here).
+  dir.write("floor.txt", "camera\n0 5 5\n0 0 0\n0 1 0\n60\npointLight\n30 20 10\n0 3 0\n"
+                         "material\n1 1 1\n10\n0\ntriangle\n-50 0 -50\n-50 0 50\n50 0 50\n");
+  ChildSetup limited = memoryLimit(std::size_t(48) << 20);
+  limited.environment = {"COLORTERM=truecolor"};
+  const ProgramResult large = runProgram(
+      SCENETOOL_BINARY, {"watch", "floor.txt", "2000", "2000", "--once"}, dir.path(), limited);
+  EXPECT_EQ(large.status, 0);
+  EXPECT_NE(large.out.find("\x1b[0m\nfloor.txt: 2000 x 2000 in "), std::string::npos);
+#endif
 }
 
 } // namespace
