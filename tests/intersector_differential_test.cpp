@@ -29,7 +29,7 @@ constexpr int kFlatEvery = 8;
 constexpr std::uint64_t kTwoThreadsSeed = 32; // the family big enough for the parallel build
 
 struct Candidate {
-  const char *name;
+  std::string name;
   std::unique_ptr<Intersector> shapes;
   bool everyRay;
 };
@@ -38,13 +38,8 @@ struct Candidate {
 // four-lane float node test and with its one-box double test.
 std::vector<Candidate> fastIntersectors(const Scene &scene) {
   std::vector<Candidate> all;
-  const std::pair<SimdLevel, const char *> levels[] = {{SimdLevel::Scalar, "flat scalar"},
-                                                       {SimdLevel::Sse2, "flat SSE2"},
-                                                       {SimdLevel::Avx2, "flat AVX2"}};
-  for (const auto &[level, name] : levels) {
-    if (level <= supportedSimdLevel()) {
-      all.push_back({name, std::make_unique<FlatIntersector>(scene.shapes, level), false});
-    }
+  for (const auto &[level, name] : flatLevels()) {
+    all.push_back({name, std::make_unique<FlatIntersector>(scene.shapes, level), false});
   }
   all.push_back({"bvh", std::make_unique<BvhIntersector>(scene.shapes), true});
   all.push_back({"bvh, one box at a time",

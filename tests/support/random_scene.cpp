@@ -35,6 +35,14 @@ std::vector<const Shape *> shapeList(const Scene &scene) {
   return shapes;
 }
 
+std::vector<std::pair<SimdLevel, std::string>> flatLevels() {
+  std::vector<std::pair<SimdLevel, std::string>> levels = {{SimdLevel::Scalar, "flat scalar"},
+                                                           {SimdLevel::Sse2, "flat SSE2"},
+                                                           {SimdLevel::Avx2, "flat AVX2"}};
+  std::erase_if(levels, [](const auto &level) { return level.first > supportedSimdLevel(); });
+  return levels;
+}
+
 float RandomScene::number(float low, float high) {
   const float value = low + (high - low) * unit();
   const float step = std::exp2(std::floor(std::log2((high - low) / 16)));
