@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <iomanip>
 #include <limits>
 #include <memory>
@@ -90,7 +91,7 @@ std::ostream &operator<<(std::ostream &out, const Answers &a) {
              << ", blocked towards a direction " << a.any << ", blocked before 1 " << a.beforeOne;
 }
 
-// The trees every scene is built into; `serial` and `parallel` must agree node for node.
+// What a family's ray maker may look at: the scene, its list walk and its tree.
 struct Probe {
   const Scene &scene;
   const std::vector<const Shape *> &shapes;
@@ -103,9 +104,9 @@ struct Family {
   const char *name;
   std::uint64_t seed;
   int scenes;
-  int rays;                                   // per scene; past 100 cut by WORK_DIVISOR
-  float spread;                               // random rays start up to this far from their aim
-  void (*build)(RandomScene &, Scene &, int); // also places the camera at scene.eye
+  int rays;     // per scene; past 100 cut by WORK_DIVISOR
+  float spread; // random rays start up to this far from their aim
+  std::function<void(RandomScene &, Scene &, int)> build; // also places the camera at scene.eye
   Ray (*ray)(RandomScene &, const Probe &, int);
 };
 
@@ -113,13 +114,19 @@ Ray randomRay(RandomScene &random, const Probe &p, int) {
   return random.ray(p.shapes, p.list, p.scene.eye, p.spread);
 }
 
-void scattered(RandomScene &random, Scene &scene, float distance, float spread, float minSize,
-               float maxSize, int count, bool odd) {
-  Vec3 centre = random.direction();
-  normalize(centre);
-  centre = scale(centre, distance);
-  random.scatter(scene, centre, spread, minSize, maxSize, count, odd);
-  scene.eye = random.chance(0.5f) ? Vec3() : random.inCube(centre, spread);
+// Shapes scattered `spread` around a point `distance` from the origin, and
+// rays from up to `spread` away.
+Family scattered(const char *name, std::uint64_t seed, float distance, float spread, float minSize,
+                 float maxSize, int count, bool odd) {
+  Family family{name, seed, 40, 3750, spread, nullptr, randomRay};
+  family.build = [=](RandomScene &random, Scene &scene, int) {
+    Vec3 centre = random.direction();
+    normalize(centre);
+    centre = scale(centre, distance);
+    random.scatter(scene, centre, spread, minSize, maxSize, count, odd);
+    scene.eye = random.chance(0.5f) ? Vec3() : random.inCube(centre, spread);
+  };
+  return family;
 }
 
 // Meshes whose sibling boxes share faces and whose shared edges give equal
@@ -214,22 +221,14 @@ void tieAcrossKinds(RandomScene &, Scene &scene, int s) {
   }
 }
 
-const Family kFamilies[] = {
+const std::vector<Family> kFamilies = {
     {"LitScenesWithCoincidentShapes", 1, 40, 3750, 8,
      [](RandomScene &r, Scene &s, int) { r.fill(s); }, randomRay},
-    {"SmallShapesNearTheOrigin", 2, 40, 3750, 10,
-     [](RandomScene &r, Scene &s, int) { scattered(r, s, 5, 10, 0.01f, 3, 60, false); }, randomRay},
-    {"ShapesTenThousandAway", 3, 40, 3750, 50,
-     [](RandomScene &r, Scene &s, int) { scattered(r, s, 1e4f, 50, 0.05f, 20, 60, false); },
-     randomRay},
-    {"TinyAndHugeShapes", 4, 40, 3750, 100,
-     [](RandomScene &r, Scene &s, int) { scattered(r, s, 100, 100, 1e-3f, 1e3f, 60, false); },
-     randomRay},
-    {"DegenerateDuplicatedAndNonFiniteShapes", 5, 40, 3750, 20,
-     [](RandomScene &r, Scene &s, int) { scattered(r, s, 20, 20, 0.05f, 5, 40, true); }, randomRay},
-    {"OddShapesFarFromTheOrigin", 6, 40, 3750, 30,
-     [](RandomScene &r, Scene &s, int) { scattered(r, s, 9000, 30, 0.1f, 10, 40, true); },
-     randomRay},
+    scattered("SmallShapesNearTheOrigin", 2, 5, 10, 0.01f, 3, 60, false),
+    scattered("ShapesTenThousandAway", 3, 1e4f, 50, 0.05f, 20, 60, false),
+    scattered("TinyAndHugeShapes", 4, 100, 100, 1e-3f, 1e3f, 60, false),
+    scattered("DegenerateDuplicatedAndNonFiniteShapes", 5, 20, 20, 0.05f, 5, 40, true),
+    scattered("OddShapesFarFromTheOrigin", 6, 9000, 30, 0.1f, 10, 40, true),
     {"DenseMeshes", 7, 8, 18750, 10,
      [](RandomScene &r, Scene &s, int) {
        const Vec3 corner = r.inCube({0, 0, 0}, 1e3f);

@@ -54,10 +54,9 @@ float RandomScene::logUniform(float low, float high) {
 }
 
 Vec3 RandomScene::direction() {
-  Vec3 d(2 * unit() - 1, 2 * unit() - 1, 2 * unit() - 1);
-  d.x = chance(0.1f) ? 0.0f : d.x;
-  d.y = chance(0.1f) ? 0.0f : d.y;
-  return d;
+  const Vec3 d(2 * unit() - 1, 2 * unit() - 1, 2 * unit() - 1);
+  const bool flatX = chance(0.1f);
+  return {flatX ? 0.0f : d.x, chance(0.1f) ? 0.0f : d.y, d.z};
 }
 
 Material RandomScene::material() {
