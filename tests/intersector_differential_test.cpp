@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <iomanip>
 #include <limits>
 #include <memory>
@@ -23,14 +24,13 @@
 
 namespace {
 
-// Seven families of 150,000 rays each: the hierarchy answers over a million
-// rays (each asked all three queries) in an optimised build. The flat levels
-// walk every shape, so they answer every eighth ray.
-constexpr int kRaysPerFamily = 150000 / WORK_DIVISOR;
+// The flat levels walk every shape, so they answer every eighth ray of the
+// large families.
 constexpr int kFlatEvery = 8;
+constexpr std::uint64_t kTwoThreadsSeed = 32; // the family big enough for the parallel build
 
 struct Candidate {
-  const char *name;
+  std::string name;
   std::unique_ptr<Intersector> shapes;
   bool everyRay;
 };
@@ -39,13 +39,8 @@ struct Candidate {
 // four-lane float node test and with its one-box double test.
 std::vector<Candidate> fastIntersectors(const Scene &scene) {
   std::vector<Candidate> all;
-  const std::pair<SimdLevel, const char *> levels[] = {{SimdLevel::Scalar, "flat scalar"},
-                                                       {SimdLevel::Sse2, "flat SSE2"},
-                                                       {SimdLevel::Avx2, "flat AVX2"}};
-  for (const auto &[level, name] : levels) {
-    if (level <= supportedSimdLevel()) {
-      all.push_back({name, std::make_unique<FlatIntersector>(scene.shapes, level), false});
-    }
+  for (const auto &[level, name] : flatLevels()) {
+    all.push_back({name, std::make_unique<FlatIntersector>(scene.shapes, level), false});
   }
   all.push_back({"bvh", std::make_unique<BvhIntersector>(scene.shapes), true});
   all.push_back({"bvh, one box at a time",
@@ -96,66 +91,207 @@ std::ostream &operator<<(std::ostream &out, const Answers &a) {
              << ", blocked towards a direction " << a.any << ", blocked before 1 " << a.beforeOne;
 }
 
+// What a family's ray maker may look at: the scene, its list walk and its tree.
+struct Probe {
+  const Scene &scene;
+  const std::vector<const Shape *> &shapes;
+  const ListIntersector &list;
+  const BvhIntersector &serial;
+  float spread;
+};
+
 struct Family {
   const char *name;
   std::uint64_t seed;
   int scenes;
-  float spread;                          // rays start up to this far from their aim
-  void (*build)(RandomScene &, Scene &); // also places the camera at scene.eye
+  int rays;     // per scene; past 100 cut by WORK_DIVISOR
+  float spread; // random rays start up to this far from their aim
+  std::function<void(RandomScene &, Scene &, int)> build; // also places the camera at scene.eye
+  Ray (*ray)(RandomScene &, const Probe &, int);
 };
 
-void scattered(RandomScene &random, Scene &scene, float distance, float spread, float minSize,
-               float maxSize, int count, bool odd) {
-  Vec3 centre = random.direction();
-  normalize(centre);
-  centre = scale(centre, distance);
-  random.scatter(scene, centre, spread, minSize, maxSize, count, odd);
-  scene.eye = random.chance(0.5f) ? Vec3() : random.inCube(centre, spread);
+Ray randomRay(RandomScene &random, const Probe &p, int) {
+  return random.ray(p.shapes, p.list, p.scene.eye, p.spread);
 }
 
-const Family kFamilies[] = {
-    {"LitScenesWithCoincidentShapes", 1, 40, 8, [](RandomScene &r, Scene &s) { r.fill(s); }},
-    {"SmallShapesNearTheOrigin", 2, 40, 10,
-     [](RandomScene &r, Scene &s) { scattered(r, s, 5, 10, 0.01f, 3, 60, false); }},
-    {"ShapesTenThousandAway", 3, 40, 50,
-     [](RandomScene &r, Scene &s) { scattered(r, s, 1e4f, 50, 0.05f, 20, 60, false); }},
-    {"TinyAndHugeShapes", 4, 40, 100,
-     [](RandomScene &r, Scene &s) { scattered(r, s, 100, 100, 1e-3f, 1e3f, 60, false); }},
-    {"DegenerateDuplicatedAndNonFiniteShapes", 5, 40, 20,
-     [](RandomScene &r, Scene &s) { scattered(r, s, 20, 20, 0.05f, 5, 40, true); }},
-    {"OddShapesFarFromTheOrigin", 6, 40, 30,
-     [](RandomScene &r, Scene &s) { scattered(r, s, 9000, 30, 0.1f, 10, 40, true); }},
-    {"DenseMeshes", 7, 8, 10,
-     [](RandomScene &r, Scene &s) {
+// Shapes scattered `spread` around a point `distance` from the origin, and
+// rays from up to `spread` away.
+Family scattered(const char *name, std::uint64_t seed, float distance, float spread, float minSize,
+                 float maxSize, int count, bool odd) {
+  Family family{name, seed, 40, 3750, spread, nullptr, randomRay};
+  family.build = [=](RandomScene &random, Scene &scene, int) {
+    Vec3 centre = random.direction();
+    normalize(centre);
+    centre = scale(centre, distance);
+    random.scatter(scene, centre, spread, minSize, maxSize, count, odd);
+    scene.eye = random.chance(0.5f) ? Vec3() : random.inCube(centre, spread);
+  };
+  return family;
+}
+
+// Meshes whose sibling boxes share faces and whose shared edges give equal
+// parameters in sibling leaves, odd shapes, and shapes on the coordinate limit
+// of the error analysis (in the tree) and just past it (always tested).
+void besideBoxFaces(RandomScene &random, Scene &scene, int s) {
+  constexpr float kLimit = 0x1p20f;
+  if (s % 3 == 0) {
+    random.addMesh(scene, random.inCube({0, 0, 0}, 8), random.chance(0.5f) ? 1.0f : 0.25f, 8);
+    return;
+  }
+  if (s % 3 == 1) {
+    random.scatter(scene, {0, 0, 0}, 20, 0.05f, 5, 60, true);
+    return;
+  }
+  const float side = s % 2 ? kLimit : -kLimit;
+  const Vec3 corner(side, side - 16, side);
+  for (int i = 0; i < 12; ++i) {
+    const Vec3 a = add(corner, Vec3(-float(i), float(i), -2.0f * float(i)));
+    scene.addTriangle(random.material(), a, add(a, {-4, 0, 0}), add(a, {0, 4, -4}));
+    scene.addSphere(random.material(), add(corner, {-2.0f * float(i), 0, -1}), 1);
+  }
+  const float past = std::nextafter(side, 2 * side);
+  scene.addSphere(random.material(), {past, 0, 0}, 2);
+  scene.addTriangle(random.material(), {side, 0, 0}, {past, 1, 0}, {side, 0, 1});
+}
+
+// Starting on a face, an edge or a corner of a node's box or aimed at one,
+// along directions with zero, subnormal (reciprocal beyond the float range)
+// or huge components.
+Ray fromBoxFaces(RandomScene &random, const Probe &p, int) {
+  const std::vector<BvhIntersector::Node> &nodes = p.serial.nodes();
+  const BvhIntersector::Node &node = nodes[std::size_t(random.whole(0, int(nodes.size()) - 1))];
+  Vec3 onBox;
+  Vec3 direction = random.direction();
+  float *coordinates[] = {&onBox.x, &onBox.y, &onBox.z};
+  float *components[] = {&direction.x, &direction.y, &direction.z};
+  for (int a = 0; a < 3; ++a) {
+    const float pick = random.unit();
+    *coordinates[a] = pick < 0.4f   ? node.lo[a]
+                      : pick < 0.8f ? node.hi[a]
+                                    : node.lo[a] + random.unit() * (node.hi[a] - node.lo[a]);
+    float &c = *components[a];
+    const float kind = random.unit();
+    c = kind < 0.2f ? 0.0f : kind < 0.3f ? 1e-40f * c : kind < 0.35f ? 1e19f * c : c;
+  }
+  return random.chance(0.5f)
+             ? Ray(onBox, direction)
+             : Ray(sub(onBox, direction), random.chance(0.5f) ? direction : scale(direction, 2));
+}
+
+// The flat kernels form o - centre and o - vertex0 in float; the scalar code
+// rounds the double difference. These coordinates make it overflow, fall to a
+// float subnormal, or round once in double and again in float.
+constexpr float kOverflowing[] = {3.0e38f,         -3.0e38f, 1e-40f, -3e-41f,
+                                  1.0f + 0x1p-23f, 0x1p-30f, 0.0f,   7.5f};
+constexpr int kN = 8;
+Vec3 overflowing(int k) {
+  return {kOverflowing[k % kN], kOverflowing[(k + 3) % kN], kOverflowing[(k + 5) % kN]};
+}
+
+void overflowingShapes(RandomScene &, Scene &scene, int) {
+  for (int k = 0; k < kN; ++k) { // five groups of four: an odd last group of every kind
+    const Vec3 p = overflowing(k);
+    scene.addSphere(Material(), p, k % 2 == 0 ? 1.0f : 1e38f);
+    scene.addTriangle(Material(), p, add(p, {2, 0, 0}), add(p, {0, 2, 0}));
+  }
+  scene.addSphere(Material(), {0, 0, 0}, 0x1p-30f);
+  scene.addTriangle(Material(), {-1, -1, 3}, {1, -1, 3}, {0, 1, 3});
+}
+
+// From every point to every other point and along +z and -z.
+Ray betweenOverflowingPoints(RandomScene &, const Probe &, int r) {
+  const int from = r / (kN + 2);
+  const int to = r % (kN + 2);
+  return Ray(overflowing(from), to < kN ? sub(overflowing(to), overflowing(from))
+                                        : Vec3(0, 0, to == kN ? 1.0f : -1.0f));
+}
+
+// A sphere and a triangle both hit at t = 4 by the centre ray, declared in
+// either order: the one first in the list wins.
+void tieAcrossKinds(RandomScene &, Scene &scene, int s) {
+  for (int i = 0; i < 5; ++i) { // spread over more than one block
+    scene.addSphere(Material(), {10.0f + float(i), 0, 0}, 1);
+  }
+  for (int k = 0; k < 2; ++k) {
+    if (k == s % 2) {
+      scene.addSphere(Material(), {0, 0, -5}, 1);
+    } else {
+      scene.addTriangle(Material(), {-1, -1, -4}, {1, -1, -4}, {0, 1, -4});
+    }
+  }
+}
+
+const std::vector<Family> kFamilies = {
+    {"LitScenesWithCoincidentShapes", 1, 40, 3750, 8,
+     [](RandomScene &r, Scene &s, int) { r.fill(s); }, randomRay},
+    scattered("SmallShapesNearTheOrigin", 2, 5, 10, 0.01f, 3, 60, false),
+    scattered("ShapesTenThousandAway", 3, 1e4f, 50, 0.05f, 20, 60, false),
+    scattered("TinyAndHugeShapes", 4, 100, 100, 1e-3f, 1e3f, 60, false),
+    scattered("DegenerateDuplicatedAndNonFiniteShapes", 5, 20, 20, 0.05f, 5, 40, true),
+    scattered("OddShapesFarFromTheOrigin", 6, 9000, 30, 0.1f, 10, 40, true),
+    {"DenseMeshes", 7, 8, 18750, 10,
+     [](RandomScene &r, Scene &s, int) {
        const Vec3 corner = r.inCube({0, 0, 0}, 1e3f);
        r.addMesh(s, corner, r.logUniform(0.2f, 5.0f), 12);
        s.eye = r.inCube(corner, 20);
+     },
+     randomRay},
+    {"RaysFromTheTreesOwnBoxes", 31, 30, 6000, 0, besideBoxFaces, fromBoxFaces},
+    {"OriginMinusShapeOverflowsOrRoundsTwice", 0, 1, kN *(kN + 2), 0, overflowingShapes,
+     betweenOverflowingPoints},
+    {"EqualParametersAcrossKinds", 0, 2, 1, 0, tieAcrossKinds,
+     [](RandomScene &, const Probe &, int) {
+       return Ray({0, 0, 0}, {0, 0, -1});
      }},
+    {"ThreeThousandShapesWithDistinctMaterials", kTwoThreadsSeed, 1, 4000, 30,
+     [](RandomScene &r, Scene &s, int) {
+       r.fill(s);
+       r.scatter(s, {0, 0, 0}, 30, 0.05f, 3, 3000, true);
+     },
+     randomRay},
 };
 
 void PrintTo(const Family &family, std::ostream *out) {
   *out << family.name;
 }
 
-class EveryIntersectorOnRandomRays : public testing::TestWithParam<Family> {};
+class EveryIntersector : public testing::TestWithParam<Family> {};
 
-TEST_P(EveryIntersectorOnRandomRays, AnswersAsTheShapeList) {
+// Every scene's tree is sound, and built on two threads (for the scene of a
+// few thousand shapes) it has the very nodes of the serial build.
+TEST_P(EveryIntersector, AnswersAsTheShapeList) {
   const Family &family = GetParam();
+  const int rays = family.rays > 100 ? family.rays / WORK_DIVISOR : family.rays;
   RandomScene random(family.seed);
   for (int s = 0; s < family.scenes; ++s) {
     Scene scene;
-    family.build(random, scene);
+    family.build(random, scene, s);
     const std::vector<const Shape *> shapes = shapeList(scene);
     const ListIntersector list(scene.shapes);
-    const std::vector<Candidate> candidates = fastIntersectors(scene);
-    for (int r = 0; r < kRaysPerFamily / family.scenes; ++r) {
-      const Ray ray = random.ray(shapes, list, scene.eye, family.spread);
+    const BvhIntersector serial(scene.shapes, {.parallelBuildFrom = 0xffffffffu});
+    const BvhIntersector parallel(scene.shapes, {.parallelBuildFrom = 1000});
+    ASSERT_EQ(serial.treeFault(), "");
+    ASSERT_EQ(parallel.hierarchyShapeCount() > 1000, family.seed == kTwoThreadsSeed);
+#if defined(__SSE2__)
+    EXPECT_TRUE(family.seed != kTwoThreadsSeed || serial.usesWideNodes());
+#endif
+    ASSERT_EQ(parallel.nodes().size(), serial.nodes().size());
+    for (std::size_t n = 0; n < serial.nodes().size(); ++n) {
+      ASSERT_EQ(std::memcmp(&parallel.nodes()[n], &serial.nodes()[n], sizeof(serial.nodes()[n])), 0)
+          << "node " << n;
+    }
+    std::vector<Candidate> candidates = fastIntersectors(scene);
+    candidates.push_back({"bvh built on two threads", nullptr, true});
+    const Probe probe{scene, shapes, list, serial, family.spread};
+    for (int r = 0; r < rays; ++r) {
+      const Ray ray = family.ray(random, probe, r);
       const Answers expected = ask(list, ray);
       for (const Candidate &candidate : candidates) {
-        if (!candidate.everyRay && r % kFlatEvery != 0) {
+        if (!candidate.everyRay && r % kFlatEvery != 0 && rays > 100) {
           continue;
         }
-        const Answers actual = ask(*candidate.shapes, ray);
+        const Answers actual = ask(
+            candidate.shapes ? *candidate.shapes : static_cast<const Intersector &>(parallel), ray);
         ASSERT_TRUE(actual == expected) << std::setprecision(9) << candidate.name << ": " << actual
                                         << "\nlist: " << expected << "\n"
                                         << describe(ray, scene);
@@ -164,159 +300,10 @@ TEST_P(EveryIntersectorOnRandomRays, AnswersAsTheShapeList) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, EveryIntersectorOnRandomRays, testing::ValuesIn(kFamilies),
+INSTANTIATE_TEST_SUITE_P(Families, EveryIntersector, testing::ValuesIn(kFamilies),
                          [](const testing::TestParamInfo<Family> &info) {
                            return std::string(info.param.name);
                          });
-
-TEST(EveryIntersector, GivesEqualParametersToTheShapeFirstInTheListAcrossKinds) {
-  // A sphere and a triangle both hit at t = 4 by the centre ray: whichever
-  // was declared later comes first in the list and wins.
-  for (const bool triangleLast : {true, false}) {
-    Scene scene;
-    for (int i = 0; i < 5; ++i) { // spread over more than one block
-      scene.addSphere(Material(), {10.0f + float(i), 0, 0}, 1);
-    }
-    if (triangleLast) {
-      scene.addSphere(Material(), {0, 0, -5}, 1);
-      scene.addTriangle(Material(), {-1, -1, -4}, {1, -1, -4}, {0, 1, -4});
-    } else {
-      scene.addTriangle(Material(), {-1, -1, -4}, {1, -1, -4}, {0, 1, -4});
-      scene.addSphere(Material(), {0, 0, -5}, 1);
-    }
-    for (const Candidate &candidate : fastIntersectors(scene)) {
-      const Hit hit = candidate.shapes->nearest(Ray({0, 0, 0}, {0, 0, -1}));
-      EXPECT_EQ(hit.t, 4.0f) << candidate.name;
-      EXPECT_EQ(hit.shape, scene.shapes) << candidate.name;
-    }
-  }
-}
-
-TEST(EveryIntersector, AnswersAsTheShapeListWhereOriginMinusShapeOverflowsOrRoundsTwice) {
-  // The flat kernels form o - centre and o - vertex0 in float; the scalar
-  // code rounds the double difference. These coordinates make it overflow,
-  // fall to a float subnormal, or round once in double and again in float.
-  const float values[] = {3.0e38f,         -3.0e38f, 1e-40f, -3e-41f,
-                          1.0f + 0x1p-23f, 0x1p-30f, 0.0f,   7.5f};
-  const int n = 8;
-  const auto point = [&](int k) {
-    return Vec3(values[k % n], values[(k + 3) % n], values[(k + 5) % n]);
-  };
-  Scene scene;
-  for (int k = 0; k < n; ++k) { // five groups of four: an odd last group of every kind
-    scene.addSphere(Material(), point(k), k % 2 == 0 ? 1.0f : 1e38f);
-    scene.addTriangle(Material(), point(k), add(point(k), {2, 0, 0}), add(point(k), {0, 2, 0}));
-  }
-  scene.addSphere(Material(), {0, 0, 0}, 0x1p-30f);
-  scene.addTriangle(Material(), {-1, -1, 3}, {1, -1, 3}, {0, 1, 3});
-  const ListIntersector list(scene.shapes);
-  const std::vector<Candidate> candidates = fastIntersectors(scene);
-  for (int from = 0; from < n; ++from) {
-    for (int to = 0; to < n + 2; ++to) {
-      const Vec3 towards =
-          to < n ? sub(point(to), point(from)) : Vec3(0, 0, to == n ? 1.0f : -1.0f);
-      const Ray ray(point(from), towards);
-      const Answers expected = ask(list, ray);
-      for (const Candidate &candidate : candidates) {
-        const Answers actual = ask(*candidate.shapes, ray);
-        ASSERT_TRUE(actual == expected) << std::setprecision(9) << candidate.name << ": " << actual
-                                        << "\nlist: " << expected << "\n"
-                                        << describe(ray, scene);
-      }
-    }
-  }
-}
-
-// Rays made from the hierarchy's own boxes: starting on a face, an edge or a
-// corner of a node's box or aimed at one, along directions with zero,
-// subnormal (reciprocal beyond the float range) or huge components; meshes
-// whose sibling boxes share faces and whose shared edges give equal
-// parameters in sibling leaves; shapes on the coordinate limit of the error
-// analysis (in the tree) and just past it (always tested). Every tree built
-// also passes the tree check.
-TEST(BvhIntersector, AnswersAsTheShapeListOnRaysMadeFromItsOwnBoxes) {
-  RandomScene random(31);
-  constexpr float kLimit = 0x1p20f;
-  for (int s = 0; s < 30; ++s) {
-    Scene scene;
-    if (s % 3 == 0) {
-      random.addMesh(scene, random.inCube({0, 0, 0}, 8), random.chance(0.5f) ? 1.0f : 0.25f, 8);
-    } else if (s % 3 == 1) {
-      random.scatter(scene, {0, 0, 0}, 20, 0.05f, 5, 60, true);
-    } else {
-      const float side = s % 2 ? kLimit : -kLimit;
-      const Vec3 corner(side, side - 16, side);
-      for (int i = 0; i < 12; ++i) {
-        const Vec3 a = add(corner, Vec3(-float(i), float(i), -2.0f * float(i)));
-        scene.addTriangle(random.material(), a, add(a, {-4, 0, 0}), add(a, {0, 4, -4}));
-        scene.addSphere(random.material(), add(corner, {-2.0f * float(i), 0, -1}), 1);
-      }
-      scene.addSphere(random.material(), {std::nextafter(side, 2 * side), 0, 0}, 2);
-      scene.addTriangle(random.material(), {side, 0, 0}, {std::nextafter(side, 2 * side), 1, 0},
-                        {side, 0, 1});
-    }
-    const BvhIntersector hierarchy(scene.shapes);
-    const BvhIntersector oneBoxAtATime(scene.shapes, {.wideNodes = false});
-    ASSERT_EQ(hierarchy.treeFault(), "");
-    const std::vector<BvhIntersector::Node> &nodes = hierarchy.nodes();
-    const ListIntersector list(scene.shapes);
-    for (int r = 0; r < 6000 / WORK_DIVISOR; ++r) {
-      const BvhIntersector::Node &node = nodes[std::size_t(random.whole(0, int(nodes.size()) - 1))];
-      Vec3 onBox;
-      float *coordinates[] = {&onBox.x, &onBox.y, &onBox.z};
-      for (int a = 0; a < 3; ++a) {
-        const float pick = random.unit();
-        *coordinates[a] = pick < 0.4f   ? node.lo[a]
-                          : pick < 0.8f ? node.hi[a]
-                                        : node.lo[a] + random.unit() * (node.hi[a] - node.lo[a]);
-      }
-      Vec3 direction = random.direction();
-      float *components[] = {&direction.x, &direction.y, &direction.z};
-      for (float *c : components) {
-        const float pick = random.unit();
-        *c = pick < 0.2f ? 0.0f : pick < 0.3f ? 1e-40f * *c : pick < 0.35f ? 1e19f * *c : *c;
-      }
-      const Ray ray =
-          random.chance(0.5f)
-              ? Ray(onBox, direction)
-              : Ray(sub(onBox, direction), random.chance(0.5f) ? direction : scale(direction, 2));
-      const Answers expected = ask(list, ray);
-      const Answers actual = ask(hierarchy, ray);
-      ASSERT_TRUE(actual == expected)
-          << std::setprecision(9) << actual << "\nlist: " << expected << "\n"
-          << describe(ray, scene);
-    }
-  }
-}
-
-// The parallel build, forced on a few thousand shapes with distinct
-// materials, makes the very nodes the serial one does and a sound tree, and
-// answers as the list walk.
-TEST(BvhIntersector, BuildsTheSameSoundTreeOnTwoThreads) {
-  RandomScene random(32);
-  Scene scene;
-  random.fill(scene);
-  random.scatter(scene, {0, 0, 0}, 30, 0.05f, 3, 3000, true);
-  const BvhIntersector serial(scene.shapes, {.parallelBuildFrom = 0xffffffffu});
-  const BvhIntersector parallel(scene.shapes, {.parallelBuildFrom = 1000});
-  ASSERT_GT(parallel.hierarchyShapeCount(), 1000u);
-  EXPECT_EQ(parallel.treeFault(), "");
-#if defined(__SSE2__)
-  EXPECT_TRUE(parallel.usesWideNodes());
-#endif
-  ASSERT_EQ(parallel.nodes().size(), serial.nodes().size());
-  for (std::size_t n = 0; n < serial.nodes().size(); ++n) {
-    ASSERT_EQ(std::memcmp(&parallel.nodes()[n], &serial.nodes()[n], sizeof(BvhIntersector::Node)),
-              0)
-        << "node " << n;
-  }
-  const std::vector<const Shape *> shapes = shapeList(scene);
-  const ListIntersector list(scene.shapes);
-  for (int r = 0; r < 4000 / WORK_DIVISOR; ++r) {
-    const Ray ray = random.ray(shapes, list, scene.eye, 30);
-    ASSERT_TRUE(ask(parallel, ray) == ask(list, ray)) << describe(ray, scene);
-  }
-}
 
 // Otherwise the comparisons above could pass with every shape in the list walk.
 TEST(BvhIntersector, KeepsOnlyShapesOutsideTheErrorAnalysisInTheAlwaysTestedList) {

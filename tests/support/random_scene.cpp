@@ -35,6 +35,14 @@ std::vector<const Shape *> shapeList(const Scene &scene) {
   return shapes;
 }
 
+std::vector<std::pair<SimdLevel, std::string>> flatLevels() {
+  std::vector<std::pair<SimdLevel, std::string>> levels = {{SimdLevel::Scalar, "flat scalar"},
+                                                           {SimdLevel::Sse2, "flat SSE2"},
+                                                           {SimdLevel::Avx2, "flat AVX2"}};
+  std::erase_if(levels, [](const auto &level) { return level.first > supportedSimdLevel(); });
+  return levels;
+}
+
 float RandomScene::number(float low, float high) {
   const float value = low + (high - low) * unit();
   const float step = std::exp2(std::floor(std::log2((high - low) / 16)));
@@ -46,10 +54,9 @@ float RandomScene::logUniform(float low, float high) {
 }
 
 Vec3 RandomScene::direction() {
-  Vec3 d(2 * unit() - 1, 2 * unit() - 1, 2 * unit() - 1);
-  d.x = chance(0.1f) ? 0.0f : d.x;
-  d.y = chance(0.1f) ? 0.0f : d.y;
-  return d;
+  const Vec3 d(2 * unit() - 1, 2 * unit() - 1, 2 * unit() - 1);
+  const bool flatX = chance(0.1f);
+  return {flatX ? 0.0f : d.x, chance(0.1f) ? 0.0f : d.y, d.z};
 }
 
 Material RandomScene::material() {

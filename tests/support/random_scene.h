@@ -7,9 +7,12 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "accel/Intersector.h"
+#include "accel/flat/FlatIntersector.h"
 #include "scene/Scene.h"
 
 // Sanitized builds run about ten times slower: the randomised comparisons do
@@ -68,3 +71,6 @@ private:
 
 // The scene's shapes in list order.
 std::vector<const Shape *> shapeList(const Scene &scene);
+
+// The flat levels this processor runs, with their names.
+std::vector<std::pair<SimdLevel, std::string>> flatLevels();
