@@ -482,6 +482,51 @@ bool BvhIntersector::blocked(const Ray &ray, ShadowQuery kind, TestCounts &count
   return blockedIn<true>(ray, kind, counts);
 }
 
+// The walk over two-child nodes, one box at a time, that both queries take
+// when the four-lane test cannot: every child inherits its parent's reach.
+// `beyond(entry)` drops a node the ray enters too late, `atShape(i)` offers
+// prim i and says whether the walk is over, and `secondChildNearer(node)` says
+// whether the second child is on the ray's near side. True when a shape
+// ended the walk.
+template <bool count, class Beyond, class AtShape, class SecondChildNearer>
+bool BvhIntersector::walkOneBoxAtATime(const RayBounds &bounds, TestCounts &counts, Beyond beyond,
+                                       AtShape atShape, SecondChildNearer secondChildNearer) const {
+  Pending stack[kStackSize];
+  int top = 0;
+  stack[top++] = {0, INFINITY};
+  while (top > 0) {
+    const Pending pending = stack[--top];
+    const Node &node = nodes_[pending.node];
+    double reach = pending.reach;
+    double entry = 0.0;
+    if constexpr (count) {
+      ++counts.boxes;
+    }
+    if (!enters(node, reaches_[pending.node], bounds, reach, entry) || beyond(entry)) {
+      continue;
+    }
+    if (node.isLeaf()) {
+      const std::uint32_t end = node.firstPrim() + node.primCount();
+      for (std::uint32_t i = node.firstPrim(); i < end; ++i) {
+        if constexpr (count) {
+          ++counts.shapes;
+        }
+        if (atShape(i)) {
+          return true;
+        }
+      }
+      continue;
+    }
+    // The child on the ray's near side is pushed last, so visited first.
+    const std::uint32_t first = pending.node + 1;
+    const std::uint32_t second = node.secondChild();
+    const bool swap = secondChildNearer(node);
+    stack[top++] = {swap ? first : second, reach};
+    stack[top++] = {swap ? second : first, reach};
+  }
+  return false;
+}
+
 template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &counts) const {
   RayBounds bounds;
   if (!usable(ray, bounds)) {
@@ -495,40 +540,17 @@ template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &
     nearestWide<count>(ray, bounds, best, counts);
     return best.hit();
   }
-  Pending stack[kStackSize];
-  int top = 0;
-  stack[top++] = {0, INFINITY};
   const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f, ray.direction.z < 0.0f};
-  while (top > 0) {
-    const Pending pending = stack[--top];
-    const Node &node = nodes_[pending.node];
-    double reach = pending.reach;
-    double entry = 0.0;
-    if constexpr (count) {
-      ++counts.boxes;
-    }
-    // Equal entry and best may still hide an earlier list position.
-    if (!enters(node, reaches_[pending.node], bounds, reach, entry) || entry > double(best.t)) {
-      continue;
-    }
-    if (node.isLeaf()) {
-      const std::uint32_t end = node.firstPrim() + node.primCount();
-      for (std::uint32_t i = node.firstPrim(); i < end; ++i) {
+  walkOneBoxAtATime<count>(
+      bounds, counts,
+      // Equal entry and best may still hide an earlier list position.
+      [&](double entry) { return entry > double(best.t); },
+      [&](std::uint32_t i) {
         const Prim &prim = prims_[i];
-        if constexpr (count) {
-          ++counts.shapes;
-        }
         best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
-      }
-      continue;
-    }
-    // Visit the child on the ray's near side first; both inherit the reach.
-    const std::uint32_t first = pending.node + 1;
-    const std::uint32_t second = node.secondChild();
-    const bool swap = negative[node.splitAxis()];
-    stack[top++] = {swap ? first : second, reach};
-    stack[top++] = {swap ? second : first, reach};
-  }
+        return false;
+      },
+      [&](const Node &node) { return negative[node.splitAxis()]; });
   return best.hit();
 }
 
@@ -537,36 +559,10 @@ bool BvhIntersector::blockedInHierarchy(const Ray &ray, const RayBounds &bounds,
                                         TestCounts &counts) const {
   // Only hits below this parameter can block.
   constexpr double limit = kind == ShadowQuery::BeforeOne ? 1.0 : INFINITY;
-  Pending stack[kStackSize];
-  int top = 0;
-  stack[top++] = {0, INFINITY};
-  while (top > 0) {
-    const Pending pending = stack[--top];
-    const Node &node = nodes_[pending.node];
-    double reach = pending.reach;
-    double entry = 0.0;
-    if constexpr (count) {
-      ++counts.boxes;
-    }
-    if (!enters(node, reaches_[pending.node], bounds, reach, entry) || entry >= limit) {
-      continue;
-    }
-    if (node.isLeaf()) {
-      const std::uint32_t end = node.firstPrim() + node.primCount();
-      for (std::uint32_t i = node.firstPrim(); i < end; ++i) {
-        if constexpr (count) {
-          ++counts.shapes;
-        }
-        if (blocks(intersectPrim(prims_[i], ray), kind)) {
-          return true;
-        }
-      }
-      continue;
-    }
-    stack[top++] = {node.secondChild(), reach};
-    stack[top++] = {pending.node + 1, reach};
-  }
-  return false;
+  return walkOneBoxAtATime<count>(
+      bounds, counts, [](double entry) { return entry >= limit; },
+      [&](std::uint32_t i) { return blocks(intersectPrim(prims_[i], ray), kind); },
+      [](const Node &) { return false; });
 }
 
 template <bool count>

@@ -131,6 +131,9 @@ private:
   // Whether the four-lane test may take this ray: no direction component so
   // small (but not zero) that its float reciprocal could overflow.
   bool wideUsable(const Ray &ray) const;
+  template <bool count, class Beyond, class AtShape, class SecondChildNearer>
+  bool walkOneBoxAtATime(const RayBounds &bounds, TestCounts &counts, Beyond beyond,
+                         AtShape atShape, SecondChildNearer secondChildNearer) const;
   template <bool count> Hit nearestIn(const Ray &ray, TestCounts &counts) const;
   template <bool count>
   void nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
