@@ -1,6 +1,7 @@
 #include "accel/bvh/BvhIntersector.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <utility>
 
@@ -612,25 +613,75 @@ bool stillEnters(const BvhIntersector::Node &node, const BvhIntersector::NodeRea
   return boxEnters(node, r, reach, entry) && entry < 1.0;
 }
 
+// A child waiting on the stack of the four-lane walk. Its reach is kept as
+// a float at or above the one worked out (a larger reach is as valid), with
+// what the lane test adds to the boxes for it.
 struct WidePending {
   std::uint32_t index;  // wide node, or first prim
   std::uint32_t count;  // prims of a leaf; 0 for a wide node
   std::uint32_t binary; // the two-child node it stands for
   float entry;
-  double reach;
+  float reach;
+  float grown; // grownReach(reach)
 };
 
 template <typename RayBounds> WideRay wideRay(const RayBounds &bounds, double maxCoordinate) {
   WideRay ray;
   double originMax = 0.0;
+  ray.anyParallel = false;
   for (int a = 0; a < 3; ++a) {
     ray.origin[a] = _mm_set1_ps(float(bounds.origin[a]));
     ray.parallel[a] = bounds.parallel[a];
+    ray.anyParallel = ray.anyParallel || bounds.parallel[a];
     ray.inverse[a] = _mm_set1_ps(bounds.parallel[a] ? 0.0f : float(bounds.inverse[a]));
     originMax = std::max(originMax, std::fabs(bounds.origin[a]));
   }
   ray.planeSlack = 0x1p-22 * (maxCoordinate + originMax) * (1.0 + 0x1p-40);
   return ray;
+}
+
+// Tightens a popped child's reach; true when it got smaller, with `grown`
+// updated to match.
+template <typename RayBounds>
+bool tightenWide(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+                 const RayBounds &bounds, const WideRay &lanes, float &reach, float &grown) {
+  double tightened = reach;
+  if (!tighten(node, nodeReach, bounds, tightened)) {
+    return false;
+  }
+  reach = reachAbove(tightened);
+  grown = grownReach(reach, lanes);
+  return true;
+}
+
+// The lanes of `mask` ordered by entry, farthest first (equal entries: lower
+// lane first), without branches on the entries: each key is the entry's
+// bits made to order as unsigned integers, then the lane.
+inline int farthestFirst(int mask, const float entries[BvhWideNode::kLanes],
+                         int lanes[BvhWideNode::kLanes]) {
+  std::uint64_t key[BvhWideNode::kLanes];
+  int n = 0;
+  for (int lane = 0; lane < BvhWideNode::kLanes; ++lane) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(entries[lane]);
+    const std::uint32_t ordered = (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+    key[lane] = (mask >> lane & 1) != 0 ? std::uint64_t(ordered) << 32 | (3 - lane) : 0;
+    n += mask >> lane & 1;
+  }
+  const auto order = [&](int i, int j) {
+    const std::uint64_t a = key[i];
+    const std::uint64_t b = key[j];
+    key[i] = std::max(a, b);
+    key[j] = std::min(a, b);
+  };
+  order(0, 1);
+  order(2, 3);
+  order(0, 2);
+  order(1, 3);
+  order(1, 2);
+  for (int i = 0; i < BvhWideNode::kLanes; ++i) {
+    lanes[i] = 3 - int(key[i] & 3);
+  }
+  return n;
 }
 
 } // namespace
@@ -639,11 +690,21 @@ template <bool count>
 void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
+  if (lanes.anyParallel) {
+    nearestWideWith<count, true>(ray, bounds, lanes, best, counts);
+  } else {
+    nearestWideWith<count, false>(ray, bounds, lanes, best, counts);
+  }
+}
+
+template <bool count, bool anyParallel>
+void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+                                     RankedHit &best, TestCounts &counts) const {
   WidePending stack[kWideStackSize];
   int top = 0;
-  stack[top++] = {0, 0, 0, -INFINITY, INFINITY};
+  stack[top++] = {0, 0, 0, -INFINITY, INFINITY, INFINITY};
   while (top > 0) {
-    const WidePending pending = stack[--top];
+    WidePending pending = stack[--top];
     // Equal entry and best may still hide an earlier list position.
     if (pending.entry > best.t) {
       continue;
@@ -658,27 +719,24 @@ void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, Ranked
       }
       continue;
     }
-    double reach = pending.reach;
-    tighten(nodes_[pending.binary], reaches_[pending.binary], bounds, reach);
+    tightenWide(nodes_[pending.binary], reaches_[pending.binary], bounds, lanes, pending.reach,
+                pending.grown);
     const BvhWideNode &node = wide_[pending.index];
     float entries[BvhWideNode::kLanes];
-    int mask = enterFour(node, lanes, reach, entries);
+    const int mask = enterFour<anyParallel>(node, lanes, pending.grown, best.t, entries);
     if constexpr (count) {
       counts.boxes += node.lanes;
     }
+    if (mask == 0) {
+      continue;
+    }
     // Push the farthest child first, so that the nearest is visited first.
-    while (mask != 0) {
-      int farthest = -1;
-      for (int lane = 0; lane < BvhWideNode::kLanes; ++lane) {
-        if ((mask >> lane & 1) != 0 && (farthest < 0 || entries[lane] > entries[farthest])) {
-          farthest = lane;
-        }
-      }
-      mask &= ~(1 << farthest);
-      if (entries[farthest] <= best.t) {
-        stack[top++] = {node.child[farthest], node.count[farthest], node.binaryChild[farthest],
-                        entries[farthest], reach};
-      }
+    int order[BvhWideNode::kLanes];
+    const int passed = farthestFirst(mask, entries, order);
+    for (int i = 0; i < passed; ++i) {
+      const int lane = order[i];
+      stack[top++] = {node.child[lane], node.count[lane], node.binaryChild[lane],
+                      entries[lane],    pending.reach,    pending.grown};
     }
   }
 }
@@ -686,22 +744,35 @@ void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, Ranked
 template <ShadowQuery kind, bool count>
 bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
                                  TestCounts &counts) const {
-  // Only hits below this parameter can block.
-  constexpr float limit = kind == ShadowQuery::BeforeOne ? 1.0f : INFINITY;
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
+  return lanes.anyParallel ? blockedWideWith<kind, count, true>(ray, bounds, lanes, counts)
+                           : blockedWideWith<kind, count, false>(ray, bounds, lanes, counts);
+}
+
+template <ShadowQuery kind, bool count, bool anyParallel>
+bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+                                     TestCounts &counts) const {
+  // Only children entered below this parameter can block: the largest float
+  // below 1 towards a point light.
+  constexpr float limit = kind == ShadowQuery::BeforeOne ? 0x1.fffffep-1f : INFINITY;
   WidePending stack[kWideStackSize];
   int top = 0;
-  stack[top++] = {0, 0, 0, -INFINITY, INFINITY};
+  stack[top++] = {0, 0, 0, -INFINITY, INFINITY, INFINITY};
   while (top > 0) {
-    const WidePending pending = stack[--top];
-    double reach = pending.reach;
+    WidePending pending = stack[--top];
     if constexpr (kind == ShadowQuery::BeforeOne) {
+      double reach = pending.reach;
       if (!stillEnters(nodes_[pending.binary], reaches_[pending.binary], pending.count > 0, bounds,
                        reach, counts.boxes)) {
         continue;
       }
+      if (reach != double(pending.reach)) {
+        pending.reach = reachAbove(reach);
+        pending.grown = grownReach(pending.reach, lanes);
+      }
     } else if (pending.count == 0) {
-      tighten(nodes_[pending.binary], reaches_[pending.binary], bounds, reach);
+      tightenWide(nodes_[pending.binary], reaches_[pending.binary], bounds, lanes, pending.reach,
+                  pending.grown);
     }
     if (pending.count > 0) {
       for (std::uint32_t i = pending.index; i < pending.index + pending.count; ++i) {
@@ -716,15 +787,15 @@ bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
     }
     const BvhWideNode &node = wide_[pending.index];
     float entries[BvhWideNode::kLanes];
-    const int mask = enterFour(node, lanes, reach, entries);
+    int mask = enterFour<anyParallel>(node, lanes, pending.grown, limit, entries);
     if constexpr (count) {
       counts.boxes += node.lanes;
     }
-    for (int lane = 0; lane < node.lanes; ++lane) {
-      if ((mask >> lane & 1) != 0 && entries[lane] < limit) {
-        stack[top++] = {node.child[lane], node.count[lane], node.binaryChild[lane], entries[lane],
-                        reach};
-      }
+    while (mask != 0) {
+      const int lane = std::countr_zero(unsigned(mask));
+      mask &= mask - 1;
+      stack[top++] = {node.child[lane], node.count[lane], node.binaryChild[lane],
+                      entries[lane],    pending.reach,    pending.grown};
     }
   }
   return false;

@@ -8,6 +8,7 @@
 #include "accel/ListIntersector.h"
 
 struct BvhWideNode;
+struct WideRay;
 
 // How the hierarchy is built and walked; the defaults are what the program uses.
 struct BvhOptions {
@@ -142,6 +143,14 @@ private:
   bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
   template <ShadowQuery kind, bool count>
   bool blockedWide(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
+  // The four-lane walks, with the lane test chosen once per ray: whether any
+  // direction component is zero.
+  template <bool count, bool anyParallel>
+  void nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+                       RankedHit &best, TestCounts &counts) const;
+  template <ShadowQuery kind, bool count, bool anyParallel>
+  bool blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+                       TestCounts &counts) const;
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
 
   ListIntersector list_;

@@ -14,7 +14,7 @@
 // together in float, four lanes at a time (docs/exact-acceleration.md,
 // section 4). It is made from the two-child tree, which it shares its prims
 // and its per-node reach constants with.
-struct BvhWideNode {
+struct alignas(16) BvhWideNode {
   static constexpr int kLanes = 4;
   // Child boxes, one lane per child: lo[axis][lane], hi[axis][lane].
   float lo[3][kLanes];
@@ -38,25 +38,43 @@ struct WideRay {
   __m128 origin[3];
   __m128 inverse[3]; // float 1 / d, finite: axes with d = 0 are `parallel`
   bool parallel[3];
+  bool anyParallel;
   double planeSlack; // covers the float roundings of planes and numerators
 };
 
-// The lanes (bit per lane) whose box, grown by `reach` (rounded up to a float
-// with the ray's plane slack), the exact ray line enters at a parameter t >= 0;
-// `entries` receives for each lane a float at or below the exact entry.
-inline int enterFour(const BvhWideNode &node, const WideRay &ray, double reach, float entries[4]) {
-  // Outward by the reach and by the roundings of lo - reach and plane - o.
+// A float at or above a non-negative reach, kept on the stack: the relative
+// 2^-22 covers rounding to nearest in the float range, 2^-140 the absolute
+// error below it; beyond it, infinite.
+inline float reachAbove(double reach) {
+  const double above = reach * (1.0 + 0x1p-22) + 0x1p-140;
+  return above < 0x1p127 ? float(above) : INFINITY;
+}
+
+// What the four-lane test adds to every box for a reach: outward by the reach
+// and by the roundings of lo - reach and plane - o, rounded to a float at or
+// above it (beyond the float range, infinite). Worked out when the reach
+// changes, not per node.
+inline float grownReach(double reach, const WideRay &ray) {
   const double grown = (reach + ray.planeSlack) * (1.0 + 0x1p-21) + 0x1p-100;
-  // Rounded to a float at or above it; beyond the float range, infinite.
   const double above = grown * (1.0 + 0x1p-23);
-  const __m128 r = _mm_set1_ps(above < 0x1p127 ? float(above) : INFINITY);
+  return above < 0x1p127 ? float(above) : INFINITY;
+}
+
+// The lanes (bit per lane) whose box, grown by `grown` (grownReach), the exact
+// ray line enters at a parameter t >= 0, with a lowered entry at or below
+// `limit`; `entries` receives for each lane a float at or below the exact
+// entry. With `anyParallel` false the ray has no zero direction component.
+template <bool anyParallel>
+inline int enterFour(const BvhWideNode &node, const WideRay &ray, float grown, float limit,
+                     float entries[4]) {
+  const __m128 r = _mm_set1_ps(grown);
   __m128 near = _mm_set1_ps(-INFINITY);
   __m128 far = _mm_set1_ps(INFINITY);
   __m128 inside = _mm_castsi128_ps(_mm_set1_epi32(-1));
   for (int a = 0; a < 3; ++a) {
-    const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_loadu_ps(node.lo[a]), r), ray.origin[a]);
-    const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_loadu_ps(node.hi[a]), r), ray.origin[a]);
-    if (ray.parallel[a]) {
+    const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(node.lo[a]), r), ray.origin[a]);
+    const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_load_ps(node.hi[a]), r), ray.origin[a]);
+    if (anyParallel && ray.parallel[a]) {
       const __m128 zero = _mm_setzero_ps();
       inside = _mm_and_ps(inside, _mm_and_ps(_mm_cmple_ps(lo, zero), _mm_cmpge_ps(hi, zero)));
       continue;
@@ -75,7 +93,8 @@ inline int enterFour(const BvhWideNode &node, const WideRay &ray, double reach, 
   far = _mm_add_ps(far, _mm_mul_ps(_mm_andnot_ps(sign, far), scale));
   _mm_storeu_ps(entries, near);
   const __m128 pass =
-      _mm_and_ps(inside, _mm_and_ps(_mm_cmple_ps(near, far), _mm_cmpge_ps(far, _mm_setzero_ps())));
+      _mm_and_ps(_mm_and_ps(inside, _mm_cmple_ps(near, _mm_min_ps(far, _mm_set1_ps(limit)))),
+                 _mm_cmpge_ps(far, _mm_setzero_ps()));
   return _mm_movemask_ps(pass) & ((1 << node.lanes) - 1);
 }
 #endif
