@@ -702,42 +702,62 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
                                      RankedHit &best, TestCounts &counts) const {
   WidePending stack[kWideStackSize];
   int top = 0;
-  stack[top++] = {0, 0, 0, -INFINITY, INFINITY, INFINITY};
-  while (top > 0) {
-    WidePending pending = stack[--top];
-    // Equal entry and best may still hide an earlier list position.
-    if (pending.entry > best.t) {
-      continue;
-    }
-    if (pending.count > 0) {
-      for (std::uint32_t i = pending.index; i < pending.index + pending.count; ++i) {
+  // The child visited now; the nearest child of a node is visited next
+  // without going through the stack.
+  WidePending at{0, 0, 0, -INFINITY, INFINITY, INFINITY};
+  while (true) {
+    if (at.count > 0) {
+      for (std::uint32_t i = at.index; i < at.index + at.count; ++i) {
         const Prim &prim = prims_[i];
         if constexpr (count) {
           ++counts.shapes;
         }
         best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
       }
-      continue;
+    } else {
+      tightenWide(nodes_[at.binary], reaches_[at.binary], bounds, lanes, at.reach, at.grown);
+      const BvhWideNode &node = wide_[at.index];
+      float entries[BvhWideNode::kLanes];
+      int mask = enterFour<anyParallel>(node, lanes, at.grown, best.t, entries);
+      if constexpr (count) {
+        counts.boxes += node.lanes;
+      }
+      const auto child = [&](int lane) {
+        return WidePending{node.child[lane], node.count[lane], node.binaryChild[lane],
+                           entries[lane],    at.reach,         at.grown};
+      };
+      if (mask != 0) {
+        const int first = std::countr_zero(unsigned(mask));
+        mask &= mask - 1;
+        if (mask == 0) {
+          at = child(first);
+          continue;
+        }
+        const int second = std::countr_zero(unsigned(mask));
+        if ((mask & (mask - 1)) == 0) {
+          // Two: the farther waits (at equal entries, the later lane).
+          const bool swap = entries[second] < entries[first];
+          stack[top++] = child(swap ? first : second);
+          at = child(swap ? second : first);
+          continue;
+        }
+        // More: the farthest waits deepest.
+        int order[BvhWideNode::kLanes];
+        const int passed = farthestFirst(mask | 1 << first, entries, order);
+        for (int i = 0; i < passed - 1; ++i) {
+          stack[top++] = child(order[i]);
+        }
+        at = child(order[passed - 1]);
+        continue;
+      }
     }
-    tightenWide(nodes_[pending.binary], reaches_[pending.binary], bounds, lanes, pending.reach,
-                pending.grown);
-    const BvhWideNode &node = wide_[pending.index];
-    float entries[BvhWideNode::kLanes];
-    const int mask = enterFour<anyParallel>(node, lanes, pending.grown, best.t, entries);
-    if constexpr (count) {
-      counts.boxes += node.lanes;
-    }
-    if (mask == 0) {
-      continue;
-    }
-    // Push the farthest child first, so that the nearest is visited first.
-    int order[BvhWideNode::kLanes];
-    const int passed = farthestFirst(mask, entries, order);
-    for (int i = 0; i < passed; ++i) {
-      const int lane = order[i];
-      stack[top++] = {node.child[lane], node.count[lane], node.binaryChild[lane],
-                      entries[lane],    pending.reach,    pending.grown};
-    }
+    // Equal entry and best may still hide an earlier list position.
+    do {
+      if (top == 0) {
+        return;
+      }
+      at = stack[--top];
+    } while (at.entry > best.t);
   }
 }
 
@@ -757,25 +777,25 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
   constexpr float limit = kind == ShadowQuery::BeforeOne ? 0x1.fffffep-1f : INFINITY;
   WidePending stack[kWideStackSize];
   int top = 0;
-  stack[top++] = {0, 0, 0, -INFINITY, INFINITY, INFINITY};
-  while (top > 0) {
-    WidePending pending = stack[--top];
+  // The child visited now; the first child let in by a node is visited next
+  // without going through the stack.
+  WidePending at{0, 0, 0, -INFINITY, INFINITY, INFINITY};
+  while (true) {
+    bool visit = true;
     if constexpr (kind == ShadowQuery::BeforeOne) {
-      double reach = pending.reach;
-      if (!stillEnters(nodes_[pending.binary], reaches_[pending.binary], pending.count > 0, bounds,
-                       reach, counts.boxes)) {
-        continue;
+      double reach = at.reach;
+      visit = stillEnters(nodes_[at.binary], reaches_[at.binary], at.count > 0, bounds, reach,
+                          counts.boxes);
+      if (visit && reach != double(at.reach)) {
+        at.reach = reachAbove(reach);
+        at.grown = grownReach(at.reach, lanes);
       }
-      if (reach != double(pending.reach)) {
-        pending.reach = reachAbove(reach);
-        pending.grown = grownReach(pending.reach, lanes);
-      }
-    } else if (pending.count == 0) {
-      tightenWide(nodes_[pending.binary], reaches_[pending.binary], bounds, lanes, pending.reach,
-                  pending.grown);
+    } else if (at.count == 0) {
+      tightenWide(nodes_[at.binary], reaches_[at.binary], bounds, lanes, at.reach, at.grown);
     }
-    if (pending.count > 0) {
-      for (std::uint32_t i = pending.index; i < pending.index + pending.count; ++i) {
+    if (!visit) {
+    } else if (at.count > 0) {
+      for (std::uint32_t i = at.index; i < at.index + at.count; ++i) {
         if constexpr (count) {
           ++counts.shapes;
         }
@@ -783,22 +803,34 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
           return true;
         }
       }
-      continue;
+    } else {
+      const BvhWideNode &node = wide_[at.index];
+      float entries[BvhWideNode::kLanes];
+      int mask = enterFour<anyParallel>(node, lanes, at.grown, limit, entries);
+      if constexpr (count) {
+        counts.boxes += node.lanes;
+      }
+      if (mask != 0) {
+        // The last lane first, then the others from the last: the order of
+        // pushing them all.
+        const int first = 31 - std::countl_zero(unsigned(mask));
+        mask &= ~(1 << first);
+        while (mask != 0) {
+          const int lane = std::countr_zero(unsigned(mask));
+          mask &= mask - 1;
+          stack[top++] = {node.child[lane], node.count[lane], node.binaryChild[lane],
+                          entries[lane],    at.reach,         at.grown};
+        }
+        at = {node.child[first], node.count[first], node.binaryChild[first],
+              entries[first],    at.reach,          at.grown};
+        continue;
+      }
     }
-    const BvhWideNode &node = wide_[pending.index];
-    float entries[BvhWideNode::kLanes];
-    int mask = enterFour<anyParallel>(node, lanes, pending.grown, limit, entries);
-    if constexpr (count) {
-      counts.boxes += node.lanes;
+    if (top == 0) {
+      return false;
     }
-    while (mask != 0) {
-      const int lane = std::countr_zero(unsigned(mask));
-      mask &= mask - 1;
-      stack[top++] = {node.child[lane], node.count[lane], node.binaryChild[lane],
-                      entries[lane],    pending.reach,    pending.grown};
-    }
+    at = stack[--top];
   }
-  return false;
 }
 #else
 template <bool count>
