@@ -36,13 +36,16 @@ struct Candidate {
 };
 
 // Flat at every level this processor runs, and the hierarchy with its
-// four-lane float node test and with its one-box double test.
+// four-lane float node test (leaves tested by the flat kernels of each level)
+// and with its one-box double test.
 std::vector<Candidate> fastIntersectors(const Scene &scene) {
   std::vector<Candidate> all;
   for (const auto &[level, name] : flatLevels()) {
     all.push_back({name, std::make_unique<FlatIntersector>(scene.shapes, level), false});
+    all.push_back({"bvh, leaves " + name,
+                   std::make_unique<BvhIntersector>(scene.shapes, BvhOptions{.leafLevel = level}),
+                   true});
   }
-  all.push_back({"bvh", std::make_unique<BvhIntersector>(scene.shapes), true});
   all.push_back({"bvh, one box at a time",
                  std::make_unique<BvhIntersector>(scene.shapes, BvhOptions{.wideNodes = false}),
                  true});

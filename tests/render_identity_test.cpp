@@ -63,6 +63,11 @@ std::vector<Configuration> fastConfigurations(const Scene &scene) {
                        std::make_unique<FlatIntersector>(scene.shapes, level), threads});
       }
     }
+    if (level != supportedSimdLevel()) { // the bvh below uses the widest
+      all.push_back({"bvh, leaves " + name,
+                     std::make_unique<BvhIntersector>(scene.shapes, BvhOptions{.leafLevel = level}),
+                     1});
+    }
   }
   for (const int threads : {1, 2}) {
     all.push_back({"bvh on " + std::to_string(threads) + " threads",

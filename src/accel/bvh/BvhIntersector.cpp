@@ -291,9 +291,19 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     return;
   }
 
-  const std::vector<std::uint32_t> order =
+  std::vector<std::uint32_t> order =
       buildBvh(std::move(boxes), items, nodes_, options.parallelBuildFrom);
   items = {};
+  // Within a leaf, prims in list order: the flat kernels keep the first slot
+  // of equal parameters.
+  for (const Node &node : nodes_) {
+    if (node.isLeaf()) {
+      const auto leaf = order.begin() + node.firstPrim();
+      std::sort(leaf, leaf + node.primCount(), [&](std::uint32_t a, std::uint32_t b) {
+        return (positions[a] & ~kSphereBit) < (positions[b] & ~kSphereBit);
+      });
+    }
+  }
   prims_.resize(order.size());
   primShapes_.resize(order.size());
   for (std::size_t i = 0; i < order.size(); ++i) {
@@ -307,6 +317,9 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
 #if defined(__SSE2__)
   if (options.wideNodes) {
     wide_ = collapseToWide(nodes_);
+    if (options.leafLevel != SimdLevel::Scalar) {
+      leafKernels_ = &kernelsFor(options.leafLevel);
+    }
   }
 #endif
 }
@@ -587,8 +600,48 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
              : blockedInHierarchy<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
 }
 
+std::size_t BvhIntersector::leafBlocks(std::uint32_t first, std::uint32_t count,
+                                       flat::TriangleBlock blocks[]) const {
+  std::uint32_t slot = 0;
+  for (; slot < count; ++slot) {
+    const Prim &prim = prims_[first + slot];
+    if ((prim.position & kSphereBit) != 0) {
+      return 0;
+    }
+    flat::TriangleBlock &block = blocks[slot / flat::kBlockLanes];
+    const int lane = int(slot % flat::kBlockLanes);
+    block.edge1X[lane] = prim.b.x;
+    block.edge1Y[lane] = prim.b.y;
+    block.edge1Z[lane] = prim.b.z;
+    block.edge2X[lane] = prim.c.x;
+    block.edge2Y[lane] = prim.c.y;
+    block.edge2Z[lane] = prim.c.z;
+    block.vertexX[lane] = prim.a.x;
+    block.vertexY[lane] = prim.a.y;
+    block.vertexZ[lane] = prim.a.z;
+  }
+  // Unused slots have zero edges, which never hit.
+  for (; slot % flat::kBlockLanes != 0; ++slot) {
+    flat::TriangleBlock &block = blocks[slot / flat::kBlockLanes];
+    const int lane = int(slot % flat::kBlockLanes);
+    block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
+    block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
+    block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0f;
+  }
+  return slot / flat::kBlockLanes;
+}
+
 #if defined(__SSE2__)
 namespace {
+
+// The largest leaf, in blocks of the flat kernels.
+constexpr std::size_t kLeafBlocks =
+    (BvhIntersector::kCountMask + flat::kBlockLanes - 1) / flat::kBlockLanes;
+
+// The next float up from a parameter t >= 0 (+inf above the largest).
+inline float nextUp(float t) {
+  return std::bit_cast<float>(std::bit_cast<std::uint32_t>(t) + 1);
+}
 
 // Shadow rays towards point lights are long, so the reach a child is let in
 // with can be large against the child. Such a child's box is tested again
@@ -700,6 +753,8 @@ void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, Ranked
 template <bool count, bool anyParallel>
 void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
                                      RankedHit &best, TestCounts &counts) const {
+  const flat::RayConstants leafConstants(ray);
+  const flat::RayConstants *leafRay = &leafConstants;
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the nearest child of a node is visited next
@@ -707,12 +762,25 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
   WidePending at{0, 0, 0, -INFINITY, INFINITY, INFINITY};
   while (true) {
     if (at.count > 0) {
-      for (std::uint32_t i = at.index; i < at.index + at.count; ++i) {
-        const Prim &prim = prims_[i];
-        if constexpr (count) {
-          ++counts.shapes;
+      if constexpr (count) {
+        counts.shapes += at.count;
+      }
+      alignas(32) flat::TriangleBlock blocks[kLeafBlocks];
+      std::size_t blockCount = 0;
+      if (at.count > 2 && leafKernels_ != nullptr &&
+          (blockCount = leafBlocks(at.index, at.count, blocks)) > 0) {
+        // Hits at the best parameter too: one may be earlier in the list.
+        float t = nextUp(best.t);
+        const long slot = leafKernels_->nearestTriangle(blocks, blockCount, *leafRay, t);
+        if (slot >= 0) {
+          const std::uint32_t i = at.index + std::uint32_t(slot);
+          best.offer(t, prims_[i].position, primShapes_[i]);
         }
-        best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
+      } else {
+        for (std::uint32_t i = at.index; i < at.index + at.count; ++i) {
+          const Prim &prim = prims_[i];
+          best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
+        }
       }
     } else {
       tightenWide(nodes_[at.binary], reaches_[at.binary], bounds, lanes, at.reach, at.grown);
@@ -775,6 +843,8 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
   // Only children entered below this parameter can block: the largest float
   // below 1 towards a point light.
   constexpr float limit = kind == ShadowQuery::BeforeOne ? 0x1.fffffep-1f : INFINITY;
+  const flat::RayConstants leafConstants(ray);
+  const flat::RayConstants *leafRay = &leafConstants;
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the first child let in by a node is visited next
@@ -795,12 +865,24 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
     }
     if (!visit) {
     } else if (at.count > 0) {
-      for (std::uint32_t i = at.index; i < at.index + at.count; ++i) {
+      alignas(32) flat::TriangleBlock leaf[kLeafBlocks];
+      std::size_t blockCount = 0;
+      if (at.count > 2 && leafKernels_ != nullptr &&
+          (blockCount = leafBlocks(at.index, at.count, leaf)) > 0) {
         if constexpr (count) {
-          ++counts.shapes;
+          counts.shapes += at.count;
         }
-        if (blocks(intersectPrim(prims_[i], ray), kind)) {
+        if (leafKernels_->anyTriangle(leaf, blockCount, *leafRay, kind) >= 0) {
           return true;
+        }
+      } else {
+        for (std::uint32_t i = at.index; i < at.index + at.count; ++i) {
+          if constexpr (count) {
+            ++counts.shapes;
+          }
+          if (blocks(intersectPrim(prims_[i], ray), kind)) {
+            return true;
+          }
         }
       }
     } else {

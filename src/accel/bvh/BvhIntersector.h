@@ -6,6 +6,7 @@
 
 #include "accel/Intersector.h"
 #include "accel/ListIntersector.h"
+#include "accel/flat/FlatIntersector.h"
 
 struct BvhWideNode;
 struct WideRay;
@@ -15,6 +16,9 @@ struct BvhOptions {
   // Queries test four child boxes at a time in float where the processor has
   // SSE2 (every x86-64 one); false, or without SSE2: one box at a time in double.
   bool wideNodes = true;
+  // The wide walks test a leaf of two or more triangles with the flat kernels
+  // of this level, several at a time; Scalar: one shape at a time.
+  SimdLevel leafLevel = supportedSimdLevel();
   // From this many shapes the root's two halves are built on two threads.
   std::uint32_t parallelBuildFrom = 20000;
 };
@@ -152,6 +156,10 @@ private:
   bool blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
                        TestCounts &counts) const;
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
+  // The leaf of `count` prims from `first` copied into blocks for the flat
+  // kernels; 0 when it holds a sphere, else the number of blocks.
+  std::size_t leafBlocks(std::uint32_t first, std::uint32_t count,
+                         flat::TriangleBlock blocks[]) const;
 
   ListIntersector list_;
   std::vector<Node> nodes_;
@@ -160,5 +168,6 @@ private:
   std::vector<Prim> prims_;
   std::vector<const Shape *> primShapes_;
   std::vector<Listed> alwaysTested_;
-  double maxCoordinate_ = 0.0; // largest box coordinate, for plane rounding
+  const flat::Kernels *leafKernels_ = nullptr; // null: leaves test one shape at a time
+  double maxCoordinate_ = 0.0;                 // largest box coordinate, for plane rounding
 };

@@ -25,8 +25,6 @@ SimdLevel supportedSimdLevel() {
 #endif
 }
 
-namespace {
-
 const flat::Kernels &kernelsFor(SimdLevel level) {
   switch (level) {
 #if defined(FLAT_HAVE_X86_KERNELS)
@@ -39,6 +37,8 @@ const flat::Kernels &kernelsFor(SimdLevel level) {
     return flat::scalar::kernels;
   }
 }
+
+namespace {
 
 // A sphere slot that never hits: a NaN centre makes every root NaN, which
 // fails the epsilon tests.

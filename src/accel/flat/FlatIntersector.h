@@ -17,6 +17,9 @@ enum class SimdLevel {
 // The highest level this processor runs.
 SimdLevel supportedSimdLevel();
 
+// The kernels of `level`.
+const flat::Kernels &kernelsFor(SimdLevel level);
+
 // Spheres and triangles copied into flat arrays, in list order, so that a
 // query walks contiguous memory without a virtual call per shape. Answers
 // exactly as ListIntersector: within each array the first of equal
