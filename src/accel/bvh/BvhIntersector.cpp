@@ -638,6 +638,10 @@ namespace {
 constexpr std::size_t kLeafBlocks =
     (BvhIntersector::kCountMask + flat::kBlockLanes - 1) / flat::kBlockLanes;
 
+// Leaves of fewer triangles are tested one at a time: measured, copying
+// them into blocks costs about what the kernels save.
+constexpr std::uint32_t kKernelLeafFrom = 3;
+
 // The next float up from a parameter t >= 0 (+inf above the largest).
 inline float nextUp(float t) {
   return std::bit_cast<float>(std::bit_cast<std::uint32_t>(t) + 1);
@@ -767,7 +771,7 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
       }
       alignas(32) flat::TriangleBlock blocks[kLeafBlocks];
       std::size_t blockCount = 0;
-      if (at.count > 2 && leafKernels_ != nullptr &&
+      if (at.count >= kKernelLeafFrom && leafKernels_ != nullptr &&
           (blockCount = leafBlocks(at.index, at.count, blocks)) > 0) {
         // Hits at the best parameter too: one may be earlier in the list.
         float t = nextUp(best.t);
@@ -867,7 +871,7 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
     } else if (at.count > 0) {
       alignas(32) flat::TriangleBlock leaf[kLeafBlocks];
       std::size_t blockCount = 0;
-      if (at.count > 2 && leafKernels_ != nullptr &&
+      if (at.count >= kKernelLeafFrom && leafKernels_ != nullptr &&
           (blockCount = leafBlocks(at.index, at.count, leaf)) > 0) {
         if constexpr (count) {
           counts.shapes += at.count;

@@ -16,7 +16,7 @@ struct BvhOptions {
   // Queries test four child boxes at a time in float where the processor has
   // SSE2 (every x86-64 one); false, or without SSE2: one box at a time in double.
   bool wideNodes = true;
-  // The wide walks test a leaf of two or more triangles with the flat kernels
+  // The wide walks test a leaf of three or more triangles with the flat kernels
   // of this level, several at a time; Scalar: one shape at a time.
   SimdLevel leafLevel = supportedSimdLevel();
   // From this many shapes the root's two halves are built on two threads.
