@@ -600,8 +600,8 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
              : blockedInHierarchy<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
 }
 
-std::size_t BvhIntersector::leafBlocks(std::uint32_t first, std::uint32_t count,
-                                       flat::TriangleBlock blocks[]) const {
+std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
+                                     flat::TriangleBlock blocks[]) const {
   std::uint32_t slot = 0;
   for (; slot < count; ++slot) {
     const Prim &prim = prims_[first + slot];
@@ -743,6 +743,52 @@ inline int farthestFirst(int mask, const float entries[BvhWideNode::kLanes],
 
 } // namespace
 
+void BvhIntersector::nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay,
+                                   std::uint32_t first, std::uint32_t count,
+                                   RankedHit &best) const {
+  alignas(32) flat::TriangleBlock blocks[kLeafBlocks];
+  std::size_t blockCount = 0;
+  if (count >= kKernelLeafFrom && leafKernels_ != nullptr &&
+      (blockCount = copyLeaf(first, count, blocks)) > 0) {
+    // Hits at the best parameter too: one may be earlier in the list.
+    float t = nextUp(best.t);
+    const long slot = leafKernels_->nearestTriangle(blocks, blockCount, leafRay, t);
+    if (slot >= 0) {
+      const std::uint32_t i = first + std::uint32_t(slot);
+      best.offer(t, prims_[i].position, primShapes_[i]);
+    }
+    return;
+  }
+  for (std::uint32_t i = first; i < first + count; ++i) {
+    const Prim &prim = prims_[i];
+    best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
+  }
+}
+
+template <bool count>
+bool BvhIntersector::leafBlocks(const Ray &ray, const flat::RayConstants &leafRay,
+                                std::uint32_t first, std::uint32_t shapes, ShadowQuery kind,
+                                TestCounts &counts) const {
+  alignas(32) flat::TriangleBlock leaf[kLeafBlocks];
+  std::size_t blockCount = 0;
+  if (shapes >= kKernelLeafFrom && leafKernels_ != nullptr &&
+      (blockCount = copyLeaf(first, shapes, leaf)) > 0) {
+    if constexpr (count) {
+      counts.shapes += shapes;
+    }
+    return leafKernels_->anyTriangle(leaf, blockCount, leafRay, kind) >= 0;
+  }
+  for (std::uint32_t i = first; i < first + shapes; ++i) {
+    if constexpr (count) {
+      ++counts.shapes;
+    }
+    if (blocks(intersectPrim(prims_[i], ray), kind)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 template <bool count>
 void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
                                  TestCounts &counts) const {
@@ -757,8 +803,7 @@ void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, Ranked
 template <bool count, bool anyParallel>
 void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
                                      RankedHit &best, TestCounts &counts) const {
-  const flat::RayConstants leafConstants(ray);
-  const flat::RayConstants *leafRay = &leafConstants;
+  const flat::RayConstants leafRay(ray);
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the nearest child of a node is visited next
@@ -769,23 +814,7 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
       if constexpr (count) {
         counts.shapes += at.count;
       }
-      alignas(32) flat::TriangleBlock blocks[kLeafBlocks];
-      std::size_t blockCount = 0;
-      if (at.count >= kKernelLeafFrom && leafKernels_ != nullptr &&
-          (blockCount = leafBlocks(at.index, at.count, blocks)) > 0) {
-        // Hits at the best parameter too: one may be earlier in the list.
-        float t = nextUp(best.t);
-        const long slot = leafKernels_->nearestTriangle(blocks, blockCount, *leafRay, t);
-        if (slot >= 0) {
-          const std::uint32_t i = at.index + std::uint32_t(slot);
-          best.offer(t, prims_[i].position, primShapes_[i]);
-        }
-      } else {
-        for (std::uint32_t i = at.index; i < at.index + at.count; ++i) {
-          const Prim &prim = prims_[i];
-          best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
-        }
-      }
+      nearestInLeaf(ray, leafRay, at.index, at.count, best);
     } else {
       tightenWide(nodes_[at.binary], reaches_[at.binary], bounds, lanes, at.reach, at.grown);
       const BvhWideNode &node = wide_[at.index];
@@ -847,8 +876,7 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
   // Only children entered below this parameter can block: the largest float
   // below 1 towards a point light.
   constexpr float limit = kind == ShadowQuery::BeforeOne ? 0x1.fffffep-1f : INFINITY;
-  const flat::RayConstants leafConstants(ray);
-  const flat::RayConstants *leafRay = &leafConstants;
+  const flat::RayConstants leafRay(ray);
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the first child let in by a node is visited next
@@ -867,29 +895,11 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
     } else if (at.count == 0) {
       tightenWide(nodes_[at.binary], reaches_[at.binary], bounds, lanes, at.reach, at.grown);
     }
-    if (!visit) {
-    } else if (at.count > 0) {
-      alignas(32) flat::TriangleBlock leaf[kLeafBlocks];
-      std::size_t blockCount = 0;
-      if (at.count >= kKernelLeafFrom && leafKernels_ != nullptr &&
-          (blockCount = leafBlocks(at.index, at.count, leaf)) > 0) {
-        if constexpr (count) {
-          counts.shapes += at.count;
-        }
-        if (leafKernels_->anyTriangle(leaf, blockCount, *leafRay, kind) >= 0) {
-          return true;
-        }
-      } else {
-        for (std::uint32_t i = at.index; i < at.index + at.count; ++i) {
-          if constexpr (count) {
-            ++counts.shapes;
-          }
-          if (blocks(intersectPrim(prims_[i], ray), kind)) {
-            return true;
-          }
-        }
+    if (visit && at.count > 0) {
+      if (leafBlocks<count>(ray, leafRay, at.index, at.count, kind, counts)) {
+        return true;
       }
-    } else {
+    } else if (visit) {
       const BvhWideNode &node = wide_[at.index];
       float entries[BvhWideNode::kLanes];
       int mask = enterFour<anyParallel>(node, lanes, at.grown, limit, entries);

@@ -158,8 +158,15 @@ private:
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
   // The leaf of `count` prims from `first` copied into blocks for the flat
   // kernels; 0 when it holds a sphere, else the number of blocks.
-  std::size_t leafBlocks(std::uint32_t first, std::uint32_t count,
-                         flat::TriangleBlock blocks[]) const;
+  std::size_t copyLeaf(std::uint32_t first, std::uint32_t count,
+                       flat::TriangleBlock blocks[]) const;
+  // The leaf's hits offered to `best`; whether a shape of the leaf blocks a
+  // shadow ray. Several shapes at a time when the leaf is large enough.
+  void nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay, std::uint32_t first,
+                     std::uint32_t count, RankedHit &best) const;
+  template <bool count>
+  bool leafBlocks(const Ray &ray, const flat::RayConstants &leafRay, std::uint32_t first,
+                  std::uint32_t shapes, ShadowQuery kind, TestCounts &counts) const;
 
   ListIntersector list_;
   std::vector<Node> nodes_;
