@@ -124,6 +124,93 @@ struct BvhIntersector::RayBounds {
   double planeSlack;    // rounding of box planes and slab numerators
 };
 
+// The plane distances a shadow ray towards a point light may use.
+struct BvhIntersector::LightPlanes {
+  const float *overAspect = nullptr; // one per node; null: none
+  double slack = 0.0;                // at least |o + d - light|
+};
+
+namespace {
+
+// At most the distance from `light` to the plane of the triangle v0, v0 + e1,
+// v0 + e2 (0 when degenerate). Products of floats are exact in double; the
+// few roundings stay far below the 2^-48 taken off.
+double planeDistanceBelow(const BvhIntersector::Prim &prim, const double light[3]) {
+  const Vec3 &e1 = prim.b;
+  const Vec3 &e2 = prim.c;
+  const double m[3] = {double(e1.y) * e2.z - double(e1.z) * e2.y,
+                       double(e1.z) * e2.x - double(e1.x) * e2.z,
+                       double(e1.x) * e2.y - double(e1.y) * e2.x};
+  const double x[3] = {light[0] - prim.a.x, light[1] - prim.a.y, light[2] - prim.a.z};
+  const double mLength = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+  if (!(mLength > 0.0)) {
+    return 0.0;
+  }
+  const double along = std::fabs(m[0] * x[0] + m[1] * x[1] + m[2] * x[2]);
+  const double xLength = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
+  return std::max(0.0, along / mLength * (1.0 - 0x1p-48) - 0x1p-48 * xLength);
+}
+
+} // namespace
+
+void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights) {
+  for (const Vec3 &light : lights) {
+    if (lights_.size() < kMaxLights && bvh::withinRange(light)) {
+      lights_.push_back(light);
+    }
+  }
+  lightPlanes_.assign(lights_.size() * nodes_.size(), 0.0f);
+  std::vector<double> nearest(nodes_.size());
+  for (std::size_t k = 0; k < lights_.size(); ++k) {
+    const double light[3] = {lights_[k].x, lights_[k].y, lights_[k].z};
+    float *row = lightPlanes_.data() + k * nodes_.size();
+    // Children follow their parent, so this meets them first.
+    for (std::size_t n = nodes_.size(); n-- > 0;) {
+      const Node &node = nodes_[n];
+      double distance = INFINITY;
+      if (node.isLeaf()) {
+        for (std::uint32_t i = node.firstPrim(); i < node.firstPrim() + node.primCount(); ++i) {
+          if ((prims_[i].position & kSphereBit) == 0) {
+            distance = std::min(distance, planeDistanceBelow(prims_[i], light));
+          }
+        }
+      } else {
+        distance = std::min(nearest[n + 1], nearest[node.secondChild()]);
+      }
+      nearest[n] = distance;
+      if (node.hasCone()) { // then the aspect bound holds for every triangle below
+        row[n] = bvh::floatBelow(distance / bvh::decodeAspect(node.aspect) * (1.0 - 0x1p-50));
+      }
+    }
+  }
+}
+
+// The light nearest the ray's end o + d, which is where the tracer puts it.
+BvhIntersector::LightPlanes BvhIntersector::lightPlanesFor(const Ray &ray) const {
+  if (lights_.empty()) {
+    return {};
+  }
+  const double end[3] = {double(ray.origin.x) + ray.direction.x,
+                         double(ray.origin.y) + ray.direction.y,
+                         double(ray.origin.z) + ray.direction.z};
+  std::size_t best = 0;
+  double bestSquared = INFINITY;
+  for (std::size_t k = 0; k < lights_.size(); ++k) {
+    const double x = end[0] - lights_[k].x;
+    const double y = end[1] - lights_[k].y;
+    const double z = end[2] - lights_[k].z;
+    const double squared = x * x + y * y + z * z;
+    if (squared < bestSquared) {
+      best = k;
+      bestSquared = squared;
+    }
+  }
+  // The end's sums round by at most 2^-53 of each coordinate.
+  const double slack = std::sqrt(bestSquared) * (1.0 + 0x1p-40) +
+                       0x1p-50 * (std::fabs(end[0]) + std::fabs(end[1]) + std::fabs(end[2]));
+  return {lightPlanes_.data() + best * nodes_.size(), slack};
+}
+
 BvhIntersector::NodeReach BvhIntersector::reachOf(const Node &node) {
   NodeReach reach;
   reach.gap = float(bvh::decodeAbove(node.gap)); // exact: a float's top half
@@ -169,24 +256,61 @@ double conditioningAbove(const BvhIntersector::Node &node, const BvhIntersector:
   return conditioning;
 }
 
-// How far, at most, any shape below the node can report a hit from its box,
-// for this ray: kTriangleResidual C span + the plane slack (+ kSphere |o|).
+// The conditioning bound of a shadow ray towards a point light (0 < t < 1)
+// for the triangles below a node: conditioningAbove's, or the one from the
+// light planes when smaller (docs/exact-acceleration.md, section 3).
+// `overAspect` is at most (distance from a light to the nearest plane of a
+// triangle below) / aspect bound, `lightSlack` at least the distance from the
+// ray's end o + d to that light, `span` at least |o - v0|.
 template <typename RayBounds>
-double ownReach(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
-                const RayBounds &r) {
-  // |o - v0| of any triangle below is at most the box's farthest extent from o.
+double lightConditioning(const BvhIntersector::Node &node,
+                         const BvhIntersector::NodeReach &nodeReach, float overAspect,
+                         double lightSlack, const RayBounds &r, double span) {
+  const double conditioning = conditioningAbove(node, nodeReach, r);
+  // The hit lies within this much (per unit of |d| A) of its plane, so the
+  // plane's distance from o + d, less this, is at most |d.n|.
+  const double offPlane =
+      bvh::kPlaneOffset *
+      ((span * (1.0 + bvh::kPlaneDrift * conditioning)) * r.inverseLength * (1.0 + 0x1p-30) + 1.0) *
+      (1.0 + 0x1p-50);
+  const double slack = (double(overAspect) - lightSlack) * r.inverseLength * (1.0 - 0x1p-50) -
+                       (offPlane + bvh::kDeterminantRounding) * (1.0 + 0x1p-50);
+  if (slack > 0.0) {
+    return std::min(conditioning, 1.0 / slack * (1.0 + 0x1p-40));
+  }
+  return conditioning;
+}
+
+// At least |o - v0| for any triangle below: the box's farthest extent from o.
+template <typename RayBounds>
+double spanFrom(const BvhIntersector::Node &node, const RayBounds &r) {
   double spanSquared = 0.0;
   for (int a = 0; a < 3; ++a) {
     const double extent =
         std::max(std::fabs(r.origin[a] - node.lo[a]), std::fabs(r.origin[a] - node.hi[a]));
     spanSquared += extent * extent;
   }
-  double reach = r.planeSlack + bvh::kTriangleResidual * conditioningAbove(node, nodeReach, r) *
-                                    std::sqrt(spanSquared) * (1.0 + 0x1p-40);
+  return std::sqrt(spanSquared);
+}
+
+// kTriangleResidual C span + the plane slack (+ kSphere |o|).
+template <typename RayBounds>
+double reachFor(const BvhIntersector::Node &node, double conditioning, double span,
+                const RayBounds &r) {
+  double reach = r.planeSlack + bvh::kTriangleResidual * conditioning * span * (1.0 + 0x1p-40);
   if (node.holdsSphere()) {
     reach += r.perSphere;
   }
   return reach * (1.0 + 0x1p-40);
+}
+
+// How far, at most, any shape below the node can report a hit from its box,
+// for this ray.
+template <typename RayBounds>
+double ownReach(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+                const RayBounds &r) {
+  const double span = spanFrom(node, r);
+  return reachFor(node, conditioningAbove(node, nodeReach, r), span, r);
 }
 
 // Conservative slab test: false only if no point of the exactly computed ray
@@ -253,6 +377,18 @@ struct Pending {
 
 } // namespace
 
+double BvhIntersector::conditioningTowardsLight(std::uint32_t index, const Ray &ray,
+                                                double span) const {
+  RayBounds bounds;
+  if (!usable(ray, bounds)) {
+    return INFINITY;
+  }
+  const LightPlanes light = lightPlanesFor(ray);
+  return lightConditioning(nodes_[index], reaches_[index],
+                           light.overAspect ? light.overAspect[index] : 0.0f, light.slack, bounds,
+                           span);
+}
+
 BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : list_(list) {
   std::size_t count = 0;
   for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
@@ -303,6 +439,7 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   for (const Node &node : nodes_) {
     reaches_.push_back(reachOf(node));
   }
+  measureLightPlanes(options.pointLights);
 #if defined(__SSE2__)
   if (options.wideNodes) {
     wide_ = collapseToWide(nodes_);
@@ -421,8 +558,9 @@ std::string BvhIntersector::treeFault() const {
 
 std::size_t BvhIntersector::memoryBytes() const {
   return nodes_.capacity() * sizeof(Node) + reaches_.capacity() * sizeof(NodeReach) +
-         wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
-         primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
+         lightPlanes_.capacity() * sizeof(float) + wide_.capacity() * sizeof(BvhWideNode) +
+         prims_.capacity() * sizeof(Prim) + primShapes_.capacity() * sizeof(const Shape *) +
+         alwaysTested_.capacity() * sizeof(Listed);
 }
 
 // Rays with non-finite or huge components, or a very short direction, are
@@ -578,8 +716,9 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
   }
   if (wideUsable(ray)) {
     return kind == ShadowQuery::BeforeOne
-               ? blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
-               : blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
+               ? blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, lightPlanesFor(ray),
+                                                            counts)
+               : blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, {}, counts);
   }
   return kind == ShadowQuery::BeforeOne
              ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
@@ -599,14 +738,24 @@ constexpr float kLeafRetest = 8.0f;
 
 // Whether a child popped from the stack is still worth visiting after the
 // test above; `reach` comes in as the inherited one and leaves tightened.
+// `overAspect` and `lightSlack` are as for lightConditioning (0 and 0
+// when the ray ends near no light).
 template <typename RayBounds>
 bool stillEnters(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
-                 bool leaf, const RayBounds &r, double &reach, long long &boxTests) {
+                 float overAspect, double lightSlack, bool leaf, const RayBounds &r, double &reach,
+                 long long &boxTests) {
   const double inherited = reach;
-  if (!tighten(node, nodeReach, r, reach, leaf ? kLeafRetest : 1.0f) ||
-      reach >= kRetestShrink * inherited) {
+  if (!(reach > nodeReach.negligible * (leaf ? kLeafRetest : 1.0f))) {
     return true;
   }
+  const double span = spanFrom(node, r);
+  const double own =
+      reachFor(node, lightConditioning(node, nodeReach, overAspect, lightSlack, r, span), span, r);
+  if (!(own < kRetestShrink * inherited)) {
+    reach = std::min(reach, own);
+    return true;
+  }
+  reach = own;
   ++boxTests;
   double entry = 0.0;
   return boxEnters(node, r, reach, entry) && entry < 1.0;
@@ -684,7 +833,7 @@ void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, Ranked
 }
 
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
+bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
                                  TestCounts &counts) const {
   // Only hits below this parameter can block.
   constexpr float limit = kind == ShadowQuery::BeforeOne ? 1.0f : INFINITY;
@@ -696,8 +845,9 @@ bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
     const WidePending pending = stack[--top];
     double reach = pending.reach;
     if constexpr (kind == ShadowQuery::BeforeOne) {
-      if (!stillEnters(nodes_[pending.binary], reaches_[pending.binary], pending.count > 0, bounds,
-                       reach, counts.boxes)) {
+      const float overAspect = light.overAspect ? light.overAspect[pending.binary] : 0.0f;
+      if (!stillEnters(nodes_[pending.binary], reaches_[pending.binary], overAspect, light.slack,
+                       pending.count > 0, bounds, reach, counts.boxes)) {
         continue;
       }
     } else if (pending.count == 0) {
@@ -733,7 +883,8 @@ bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
 template <bool count>
 void BvhIntersector::nearestWide(const Ray &, const RayBounds &, RankedHit &, TestCounts &) const {}
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, TestCounts &) const {
+bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, const LightPlanes &,
+                                 TestCounts &) const {
   return false;
 }
 #endif

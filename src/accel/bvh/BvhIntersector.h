@@ -16,6 +16,10 @@ struct BvhOptions {
   bool wideNodes = true;
   // From this many shapes the root's two halves are built on two threads.
   std::uint32_t parallelBuildFrom = 20000;
+  // Where the scene's point lights are (the first kMaxLights count). Shadow
+  // rays ending near one bound their conditioning by how far the light lies
+  // from the triangles' planes; any ray stays exact, only the speed differs.
+  std::vector<Vec3> pointLights = {};
 };
 
 // A bounding volume hierarchy over a shape list that answers exactly as
@@ -118,6 +122,15 @@ public:
   };
   static NodeReach reachOf(const Node &node);
 
+  // Point lights that get a table of plane distances (one float per node).
+  static constexpr std::size_t kMaxLights = 8;
+  // The bound the shadow test towards a point light uses on the
+  // conditioning of any triangle below node `index` that reports a hit with
+  // 0 < t < 1 (docs/exact-acceleration.md, section 3): the smaller of
+  // conditioningBound's and the one from the light planes; `span` is at
+  // least |o - v0| for every such triangle.
+  double conditioningTowardsLight(std::uint32_t index, const Ray &ray, double span) const;
+
 private:
   struct RayBounds;
   struct Listed {
@@ -140,9 +153,14 @@ private:
                    TestCounts &counts) const;
   template <ShadowQuery kind, bool count>
   bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
+  struct LightPlanes;
   template <ShadowQuery kind, bool count>
-  bool blockedWide(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
+  bool blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
+                   TestCounts &counts) const;
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
+  // The plane distances of the light nearest the ray's end, or none.
+  LightPlanes lightPlanesFor(const Ray &ray) const;
+  void measureLightPlanes(const std::vector<Vec3> &lights);
 
   ListIntersector list_;
   std::vector<Node> nodes_;
@@ -151,5 +169,10 @@ private:
   std::vector<Prim> prims_;
   std::vector<const Shape *> primShapes_;
   std::vector<Listed> alwaysTested_;
+  // For each light: (distance from the light to the nearest plane of a
+  // triangle below) / (aspect bound), rounded down, one per node; 0 where
+  // the node has no cone.
+  std::vector<Vec3> lights_;
+  std::vector<float> lightPlanes_;
   double maxCoordinate_ = 0.0; // largest box coordinate, for plane rounding
 };
