@@ -323,7 +323,7 @@ TEST(BvhNodeBound, LightPlaneBoundCoversEveryTriangleThatBlocks) {
             span = std::max(span, lengthL(corner - ray.origin));
           }
           const double bound =
-              hierarchy.conditioningTowardsLight(n, ray, double(span) * (1.0 + 0x1p-40));
+              hierarchy.conditioningTowardsLight(n, i, ray, double(span) * (1.0 + 0x1p-40));
           ++checked;
           tighter += bound < BvhIntersector::conditioningBound(nodes[n], ray.direction) / 4;
           ASSERT_LE(conditioning, Real(bound))

@@ -128,6 +128,9 @@ struct BvhIntersector::RayBounds {
 struct BvhIntersector::LightPlanes {
   const float *overAspect = nullptr; // one per node; null: none
   double slack = 0.0;                // at least |o + d - light|
+  // The light's set-aside prims, which the distances leave out.
+  const std::uint32_t *setAside = nullptr;
+  const std::uint32_t *setAsideEnd = nullptr;
 };
 
 namespace {
@@ -135,6 +138,14 @@ namespace {
 // At most the distance from `light` to the plane of the triangle v0, v0 + e1,
 // v0 + e2 (0 when degenerate). Products of floats are exact in double; the
 // few roundings stay far below the 2^-48 taken off.
+bool primNormalKnown(const BvhIntersector::Prim &prim) {
+  const Vec3 &e1 = prim.b;
+  const Vec3 &e2 = prim.c;
+  return double(e1.y) * e2.z - double(e1.z) * e2.y != 0.0 ||
+         double(e1.z) * e2.x - double(e1.x) * e2.z != 0.0 ||
+         double(e1.x) * e2.y - double(e1.y) * e2.x != 0.0;
+}
+
 double planeDistanceBelow(const BvhIntersector::Prim &prim, const double light[3]) {
   const Vec3 &e1 = prim.b;
   const Vec3 &e2 = prim.c;
@@ -151,6 +162,20 @@ double planeDistanceBelow(const BvhIntersector::Prim &prim, const double light[3
   return std::max(0.0, along / mLength * (1.0 - 0x1p-48) - 0x1p-48 * xLength);
 }
 
+// About the conditioning of a triangle for shadow rays from near it towards
+// `light` (0 for spheres and degenerate triangles).
+double typicalConditioning(const BvhIntersector::Prim &prim, const double light[3]) {
+  if ((prim.position & BvhIntersector::kSphereBit) != 0 || !primNormalKnown(prim)) {
+    return 0.0;
+  }
+  const double x[3] = {light[0] - prim.a.x, light[1] - prim.a.y, light[2] - prim.a.z};
+  const double away = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
+  const double gap = bvh::lengthAbove(prim.b) * bvh::lengthAbove(prim.c);
+  const double aspect = gap / bvh::lengthAbove(cross(prim.b, prim.c));
+  return std::min(aspect * away / planeDistanceBelow(prim, light),
+                  bvh::kDeterminantInverse * away * gap);
+}
+
 } // namespace
 
 void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights) {
@@ -160,17 +185,37 @@ void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights) {
     }
   }
   lightPlanes_.assign(lights_.size() * nodes_.size(), 0.0f);
+  setAsideFrom_.assign(1, 0);
   std::vector<double> nearest(nodes_.size());
+  std::vector<bool> asideNow(prims_.size(), false);
   for (std::size_t k = 0; k < lights_.size(); ++k) {
     const double light[3] = {lights_[k].x, lights_[k].y, lights_[k].z};
     float *row = lightPlanes_.data() + k * nodes_.size();
+    // A triangle whose plane passes very near the light would keep, in every
+    // node above it, a reach of kTriangleResidual C |o - v0|: above
+    // kSetAsideConditioning, a sizeable part of the distance to the light.
+    // Set aside the worst.
+    std::vector<std::pair<double, std::uint32_t>> nearPlane;
+    for (std::uint32_t i = 0; i < prims_.size(); ++i) {
+      const double conditioning = typicalConditioning(prims_[i], light);
+      if (conditioning > kSetAsideConditioning) {
+        nearPlane.push_back({-conditioning, i});
+      }
+    }
+    std::sort(nearPlane.begin(), nearPlane.end());
+    nearPlane.resize(std::min(nearPlane.size(), kMaxSetAside));
+    for (const auto &[ratio, i] : nearPlane) {
+      setAside_.push_back(i);
+      asideNow[i] = true;
+    }
+    setAsideFrom_.push_back(std::uint32_t(setAside_.size()));
     // Children follow their parent, so this meets them first.
     for (std::size_t n = nodes_.size(); n-- > 0;) {
       const Node &node = nodes_[n];
       double distance = INFINITY;
       if (node.isLeaf()) {
         for (std::uint32_t i = node.firstPrim(); i < node.firstPrim() + node.primCount(); ++i) {
-          if ((prims_[i].position & kSphereBit) == 0) {
+          if ((prims_[i].position & kSphereBit) == 0 && !asideNow[i]) {
             distance = std::min(distance, planeDistanceBelow(prims_[i], light));
           }
         }
@@ -178,9 +223,12 @@ void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights) {
         distance = std::min(nearest[n + 1], nearest[node.secondChild()]);
       }
       nearest[n] = distance;
-      if (node.hasCone()) { // then the aspect bound holds for every triangle below
+      if (node.aspect != bvh::kAspectUnknown) { // it bounds every triangle below
         row[n] = bvh::floatBelow(distance / bvh::decodeAspect(node.aspect) * (1.0 - 0x1p-50));
       }
+    }
+    for (std::uint32_t j = setAsideFrom_[k]; j < setAsideFrom_[k + 1]; ++j) {
+      asideNow[setAside_[j]] = false;
     }
   }
 }
@@ -208,7 +256,8 @@ BvhIntersector::LightPlanes BvhIntersector::lightPlanesFor(const Ray &ray) const
   // The end's sums round by at most 2^-53 of each coordinate.
   const double slack = std::sqrt(bestSquared) * (1.0 + 0x1p-40) +
                        0x1p-50 * (std::fabs(end[0]) + std::fabs(end[1]) + std::fabs(end[2]));
-  return {lightPlanes_.data() + best * nodes_.size(), slack};
+  return {lightPlanes_.data() + best * nodes_.size(), slack, setAside_.data() + setAsideFrom_[best],
+          setAside_.data() + setAsideFrom_[best + 1]};
 }
 
 BvhIntersector::NodeReach BvhIntersector::reachOf(const Node &node) {
@@ -377,13 +426,18 @@ struct Pending {
 
 } // namespace
 
-double BvhIntersector::conditioningTowardsLight(std::uint32_t index, const Ray &ray,
-                                                double span) const {
+double BvhIntersector::conditioningTowardsLight(std::uint32_t index, std::uint32_t prim,
+                                                const Ray &ray, double span) const {
   RayBounds bounds;
   if (!usable(ray, bounds)) {
     return INFINITY;
   }
   const LightPlanes light = lightPlanesFor(ray);
+  for (const std::uint32_t *i = light.setAside; i != light.setAsideEnd; ++i) {
+    if (*i == prim) {
+      return INFINITY;
+    }
+  }
   return lightConditioning(nodes_[index], reaches_[index],
                            light.overAspect ? light.overAspect[index] : 0.0f, light.slack, bounds,
                            span);
@@ -558,9 +612,10 @@ std::string BvhIntersector::treeFault() const {
 
 std::size_t BvhIntersector::memoryBytes() const {
   return nodes_.capacity() * sizeof(Node) + reaches_.capacity() * sizeof(NodeReach) +
-         lightPlanes_.capacity() * sizeof(float) + wide_.capacity() * sizeof(BvhWideNode) +
-         prims_.capacity() * sizeof(Prim) + primShapes_.capacity() * sizeof(const Shape *) +
-         alwaysTested_.capacity() * sizeof(Listed);
+         lightPlanes_.capacity() * sizeof(float) +
+         (setAside_.capacity() + setAsideFrom_.capacity()) * sizeof(std::uint32_t) +
+         wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
+         primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
 }
 
 // Rays with non-finite or huge components, or a very short direction, are
@@ -715,10 +770,20 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
     }
   }
   if (wideUsable(ray)) {
-    return kind == ShadowQuery::BeforeOne
-               ? blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, lightPlanesFor(ray),
-                                                            counts)
-               : blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, {}, counts);
+    if (kind == ShadowQuery::TowardsDirection) {
+      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, {}, counts);
+    }
+    // The set-aside triangles first: the plane distances leave them out.
+    const LightPlanes light = lightPlanesFor(ray);
+    for (const std::uint32_t *i = light.setAside; i != light.setAsideEnd; ++i) {
+      if constexpr (count) {
+        ++counts.shapes;
+      }
+      if (blocks(intersectPrim(prims_[*i], ray), kind)) {
+        return true;
+      }
+    }
+    return blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, light, counts);
   }
   return kind == ShadowQuery::BeforeOne
              ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)

@@ -124,12 +124,20 @@ public:
 
   // Point lights that get a table of plane distances (one float per node).
   static constexpr std::size_t kMaxLights = 8;
+  // Per light, up to kMaxSetAside triangles whose plane passes so near the
+  // light that shadow rays towards it would meet them with a conditioning
+  // above kSetAsideConditioning are left out of its table (they would keep a
+  // large reach in every node above them); such rays test them first. Any
+  // choice is exact; these are measured.
+  static constexpr std::size_t kMaxSetAside = 8;
+  static constexpr double kSetAsideConditioning = 0x1p13;
   // The bound the shadow test towards a point light uses on the
-  // conditioning of any triangle below node `index` that reports a hit with
+  // conditioning of prim `prim` below node `index` if it reports a hit with
   // 0 < t < 1 (docs/exact-acceleration.md, section 3): the smaller of
-  // conditioningBound's and the one from the light planes; `span` is at
-  // least |o - v0| for every such triangle.
-  double conditioningTowardsLight(std::uint32_t index, const Ray &ray, double span) const;
+  // conditioningBound's and the one from the light planes; infinite for a
+  // set-aside prim. `span` is at least |o - v0| for every prim below.
+  double conditioningTowardsLight(std::uint32_t index, std::uint32_t prim, const Ray &ray,
+                                  double span) const;
 
 private:
   struct RayBounds;
@@ -174,5 +182,8 @@ private:
   // the node has no cone.
   std::vector<Vec3> lights_;
   std::vector<float> lightPlanes_;
+  // The set-aside prims, light k's from setAsideFrom_[k] to setAsideFrom_[k + 1].
+  std::vector<std::uint32_t> setAside_;
+  std::vector<std::uint32_t> setAsideFrom_;
   double maxCoordinate_ = 0.0; // largest box coordinate, for plane rounding
 };
