@@ -248,12 +248,14 @@ TEST(BvhNodeBound, ConditioningBoundCoversEveryTriangleBelowEveryNode) {
 // sphere (its silhouette seen from the light), a little off it or anywhere,
 // from near and from up to 10^4 radii away, starting on a triangle or behind
 // it, some ending a little off the light: for every triangle that reports a
-// hit with 0 < t < 1, the conditioning bound of every node above it covers
-// |d||e1||e2| / |det|, and it is often far below the bound without the lights.
+// hit with 0 < t < 1 and is not set aside, the conditioning bound of every
+// node above it covers |d||e1||e2| / |det|, and it is often far below the
+// bound without the lights.
 TEST(BvhNodeBound, LightPlaneBoundCoversEveryTriangleThatBlocks) {
   RandomScene random(22);
   long long checked = 0;
   long long tighter = 0;
+  std::size_t setAside = 0;
   for (const int rings : {8, 20}) {
     const float radius = rings == 8 ? 0.5f : 50.0f;
     Scene scene;
@@ -278,6 +280,7 @@ TEST(BvhNodeBound, LightPlaneBoundCoversEveryTriangleThatBlocks) {
       towardsPlane.push_back(scale(normal, -far * off));
     }
     const BvhIntersector hierarchy(scene.shapes, {.pointLights = lights});
+    setAside += hierarchy.setAsideCount();
     const std::vector<Node> &nodes = hierarchy.nodes();
     const std::vector<BvhIntersector::Prim> &prims = hierarchy.prims();
     for (int r = 0; r < 2000; ++r) {
@@ -334,6 +337,7 @@ TEST(BvhNodeBound, LightPlaneBoundCoversEveryTriangleThatBlocks) {
   }
   EXPECT_GT(checked, 10000);
   EXPECT_GT(tighter, checked / 8);
+  EXPECT_GT(setAside, 0u);
 }
 
 } // namespace

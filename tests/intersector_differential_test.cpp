@@ -254,8 +254,9 @@ void ballLitAtItsSilhouette(RandomScene &random, Scene &scene, int) {
 }
 
 // Shadow rays as the tracer makes them (unnormalised, towards a point light)
-// from a vertex, an edge or a face of a triangle or from behind it, some
-// ending a little off the light; every tenth a ray of any kind.
+// from a vertex, an edge or a face of a triangle (half of the time the one
+// whose plane passes nearest the light) or from behind it, some ending a
+// little off the light; every tenth a ray of any kind.
 Ray towardsPointLights(RandomScene &random, const Probe &p, int r) {
   if (r % 10 == 0) {
     return randomRay(random, p, r);
@@ -265,7 +266,25 @@ Ray towardsPointLights(RandomScene &random, const Probe &p, int r) {
     lights.push_back(light->position);
   }
   const Vec3 light = lights[std::size_t(random.whole(0, int(lights.size()) - 1))];
-  const Vec3 on = random.pointOn(*p.shapes[std::size_t(random.whole(0, int(p.shapes.size()) - 1))]);
+  // Half of the rays graze the triangle whose plane passes nearest the light.
+  const Shape *aim = p.shapes[std::size_t(random.whole(0, int(p.shapes.size()) - 1))];
+  if (r % 2 == 0) {
+    double nearest = INFINITY;
+    for (const Shape *shape : p.shapes) {
+      const auto &t = static_cast<const Triangle &>(*shape);
+      const double away = std::fabs(dot(t.normal, sub(light, t.vertex0)));
+      if (away < nearest) {
+        nearest = away;
+        aim = shape;
+      }
+    }
+  }
+  Vec3 on = random.pointOn(*aim);
+  if (r % 4 == 0) { // beside it in its plane: a hit only by a large rounding error
+    const auto &t = static_cast<const Triangle &>(*aim);
+    on = add(on, scale(random.chance(0.5f) ? t.edge1 : t.edge2,
+                       random.logUniform(1e-3f, 2) * (random.chance(0.5f) ? 1 : -1)));
+  }
   const Vec3 from =
       random.chance(0.5f) ? on : add(on, scale(sub(on, light), random.logUniform(1e-3f, 1)));
   const Vec3 end = random.chance(0.8f)

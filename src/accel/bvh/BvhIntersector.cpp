@@ -135,45 +135,47 @@ struct BvhIntersector::LightPlanes {
 
 namespace {
 
-// At most the distance from `light` to the plane of the triangle v0, v0 + e1,
-// v0 + e2 (0 when degenerate). Products of floats are exact in double; the
-// few roundings stay far below the 2^-48 taken off.
-bool primNormalKnown(const BvhIntersector::Prim &prim) {
-  const Vec3 &e1 = prim.b;
-  const Vec3 &e2 = prim.c;
-  return double(e1.y) * e2.z - double(e1.z) * e2.y != 0.0 ||
-         double(e1.z) * e2.x - double(e1.x) * e2.z != 0.0 ||
-         double(e1.x) * e2.y - double(e1.y) * e2.x != 0.0;
-}
+// What a light's table needs of a prim: at most the distance from the light
+// to the plane of the triangle v0, v0 + e1, v0 + e2 (products of floats are
+// exact in double; the few roundings stay far below the 2^-48 taken off), and
+// about the conditioning of the triangle for shadow rays from near it towards
+// the light. Spheres: infinitely far, conditioning 0; degenerate triangles: 0, 0.
+struct LightFacts {
+  float distance;
+  double conditioning; // 0 when clearly not above kSetAsideConditioning
+};
 
-double planeDistanceBelow(const BvhIntersector::Prim &prim, const double light[3]) {
+constexpr double kSetAsideConditioning = BvhIntersector::kSetAsideConditioning;
+
+LightFacts lightFacts(const BvhIntersector::Prim &prim, const double light[3]) {
+  if ((prim.position & BvhIntersector::kSphereBit) != 0) {
+    return {INFINITY, 0.0};
+  }
   const Vec3 &e1 = prim.b;
   const Vec3 &e2 = prim.c;
   const double m[3] = {double(e1.y) * e2.z - double(e1.z) * e2.y,
                        double(e1.z) * e2.x - double(e1.x) * e2.z,
                        double(e1.x) * e2.y - double(e1.y) * e2.x};
-  const double x[3] = {light[0] - prim.a.x, light[1] - prim.a.y, light[2] - prim.a.z};
   const double mLength = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
   if (!(mLength > 0.0)) {
-    return 0.0;
-  }
-  const double along = std::fabs(m[0] * x[0] + m[1] * x[1] + m[2] * x[2]);
-  const double xLength = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
-  return std::max(0.0, along / mLength * (1.0 - 0x1p-48) - 0x1p-48 * xLength);
-}
-
-// About the conditioning of a triangle for shadow rays from near it towards
-// `light` (0 for spheres and degenerate triangles).
-double typicalConditioning(const BvhIntersector::Prim &prim, const double light[3]) {
-  if ((prim.position & BvhIntersector::kSphereBit) != 0 || !primNormalKnown(prim)) {
-    return 0.0;
+    return {0.0f, 0.0};
   }
   const double x[3] = {light[0] - prim.a.x, light[1] - prim.a.y, light[2] - prim.a.z};
-  const double away = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
-  const double gap = bvh::lengthAbove(prim.b) * bvh::lengthAbove(prim.c);
-  const double aspect = gap / bvh::lengthAbove(cross(prim.b, prim.c));
-  return std::min(aspect * away / planeDistanceBelow(prim, light),
-                  bvh::kDeterminantInverse * away * gap);
+  const double along = std::fabs(m[0] * x[0] + m[1] * x[1] + m[2] * x[2]);
+  const double awayAbove = std::fabs(x[0]) + std::fabs(x[1]) + std::fabs(x[2]);
+  const double distance = std::max(0.0, along / mLength * (1.0 - 0x1p-48) - 0x1p-48 * awayAbove);
+  // Only large triangles far from the light can be badly conditioned.
+  const double gapSquared = (double(e1.x) * e1.x + double(e1.y) * e1.y + double(e1.z) * e1.z) *
+                            (double(e2.x) * e2.x + double(e2.y) * e2.y + double(e2.z) * e2.z);
+  const double awaySquared = x[0] * x[0] + x[1] * x[1] + x[2] * x[2];
+  const double threshold = bvh::kDeterminantInverse * bvh::kDeterminantInverse;
+  if (!(threshold * awaySquared * gapSquared > kSetAsideConditioning * kSetAsideConditioning)) {
+    return {bvh::floatBelow(distance), 0.0};
+  }
+  const double away = std::sqrt(awaySquared);
+  const double gap = std::sqrt(gapSquared);
+  return {bvh::floatBelow(distance),
+          std::min(gap / mLength * away / distance, bvh::kDeterminantInverse * away * gap)};
 }
 
 } // namespace
@@ -186,49 +188,45 @@ void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights) {
   }
   lightPlanes_.assign(lights_.size() * nodes_.size(), 0.0f);
   setAsideFrom_.assign(1, 0);
-  std::vector<double> nearest(nodes_.size());
-  std::vector<bool> asideNow(prims_.size(), false);
+  std::vector<float> distances(lights_.empty() ? 0 : prims_.size());
+  std::vector<float> nearest(nodes_.size());
   for (std::size_t k = 0; k < lights_.size(); ++k) {
     const double light[3] = {lights_[k].x, lights_[k].y, lights_[k].z};
-    float *row = lightPlanes_.data() + k * nodes_.size();
     // A triangle whose plane passes very near the light would keep, in every
     // node above it, a reach of kTriangleResidual C |o - v0|: above
     // kSetAsideConditioning, a sizeable part of the distance to the light.
-    // Set aside the worst.
-    std::vector<std::pair<double, std::uint32_t>> nearPlane;
+    // When there are only a few, they are set aside, and the distances
+    // leave them out.
+    std::vector<std::uint32_t> nearPlane;
     for (std::uint32_t i = 0; i < prims_.size(); ++i) {
-      const double conditioning = typicalConditioning(prims_[i], light);
-      if (conditioning > kSetAsideConditioning) {
-        nearPlane.push_back({-conditioning, i});
+      const LightFacts facts = lightFacts(prims_[i], light);
+      distances[i] = facts.distance;
+      if (facts.conditioning > kSetAsideConditioning) {
+        nearPlane.push_back(i);
       }
     }
-    std::sort(nearPlane.begin(), nearPlane.end());
-    nearPlane.resize(std::min(nearPlane.size(), kMaxSetAside));
-    for (const auto &[ratio, i] : nearPlane) {
+    // Setting aside only some of them would leave the others' large reach.
+    if (nearPlane.size() > kMaxSetAside) {
+      nearPlane.clear();
+    }
+    for (const std::uint32_t i : nearPlane) {
       setAside_.push_back(i);
-      asideNow[i] = true;
+      distances[i] = INFINITY;
     }
     setAsideFrom_.push_back(std::uint32_t(setAside_.size()));
     // Children follow their parent, so this meets them first.
+    float *row = lightPlanes_.data() + k * nodes_.size();
     for (std::size_t n = nodes_.size(); n-- > 0;) {
       const Node &node = nodes_[n];
-      double distance = INFINITY;
       if (node.isLeaf()) {
-        for (std::uint32_t i = node.firstPrim(); i < node.firstPrim() + node.primCount(); ++i) {
-          if ((prims_[i].position & kSphereBit) == 0 && !asideNow[i]) {
-            distance = std::min(distance, planeDistanceBelow(prims_[i], light));
-          }
-        }
+        const float *first = distances.data() + node.firstPrim();
+        nearest[n] = *std::min_element(first, first + node.primCount());
       } else {
-        distance = std::min(nearest[n + 1], nearest[node.secondChild()]);
+        nearest[n] = std::min(nearest[n + 1], nearest[node.secondChild()]);
       }
-      nearest[n] = distance;
       if (node.aspect != bvh::kAspectUnknown) { // it bounds every triangle below
-        row[n] = bvh::floatBelow(distance / bvh::decodeAspect(node.aspect) * (1.0 - 0x1p-50));
+        row[n] = bvh::floatBelow(nearest[n] / bvh::decodeAspect(node.aspect) * (1.0 - 0x1p-50));
       }
-    }
-    for (std::uint32_t j = setAsideFrom_[k]; j < setAsideFrom_[k + 1]; ++j) {
-      asideNow[setAside_[j]] = false;
     }
   }
 }
@@ -306,16 +304,14 @@ double conditioningAbove(const BvhIntersector::Node &node, const BvhIntersector:
 }
 
 // The conditioning bound of a shadow ray towards a point light (0 < t < 1)
-// for the triangles below a node: conditioningAbove's, or the one from the
-// light planes when smaller (docs/exact-acceleration.md, section 3).
-// `overAspect` is at most (distance from a light to the nearest plane of a
+// for the triangles below a node: `conditioning` (conditioningAbove's), or
+// the one from the light planes when smaller (docs/exact-acceleration.md,
+// section 3). `overAspect` is at most (distance from a light to the nearest plane of a
 // triangle below) / aspect bound, `lightSlack` at least the distance from the
 // ray's end o + d to that light, `span` at least |o - v0|.
 template <typename RayBounds>
-double lightConditioning(const BvhIntersector::Node &node,
-                         const BvhIntersector::NodeReach &nodeReach, float overAspect,
-                         double lightSlack, const RayBounds &r, double span) {
-  const double conditioning = conditioningAbove(node, nodeReach, r);
+double lightConditioning(double conditioning, float overAspect, double lightSlack,
+                         const RayBounds &r, double span) {
   // The hit lies within this much (per unit of |d| A) of its plane, so the
   // plane's distance from o + d, less this, is at most |d.n|.
   const double offPlane =
@@ -438,7 +434,7 @@ double BvhIntersector::conditioningTowardsLight(std::uint32_t index, std::uint32
       return INFINITY;
     }
   }
-  return lightConditioning(nodes_[index], reaches_[index],
+  return lightConditioning(conditioningAbove(nodes_[index], reaches_[index], bounds),
                            light.overAspect ? light.overAspect[index] : 0.0f, light.slack, bounds,
                            span);
 }
@@ -813,9 +809,14 @@ bool stillEnters(const BvhIntersector::Node &node, const BvhIntersector::NodeRea
   if (!(reach > nodeReach.negligible * (leaf ? kLeafRetest : 1.0f))) {
     return true;
   }
+  // The light planes are worked out only where the other bounds leave a
+  // reach that is not negligible against the node.
   const double span = spanFrom(node, r);
-  const double own =
-      reachFor(node, lightConditioning(node, nodeReach, overAspect, lightSlack, r, span), span, r);
+  double conditioning = conditioningAbove(node, nodeReach, r);
+  if (reachFor(node, conditioning, span, r) > nodeReach.negligible * 0.125f) {
+    conditioning = lightConditioning(conditioning, overAspect, lightSlack, r, span);
+  }
+  const double own = reachFor(node, conditioning, span, r);
   if (!(own < kRetestShrink * inherited)) {
     reach = std::min(reach, own);
     return true;

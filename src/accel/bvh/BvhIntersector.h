@@ -99,6 +99,8 @@ public:
   // Shapes in the hierarchy and shapes always tested by the list walk.
   std::size_t hierarchyShapeCount() const { return prims_.size(); }
   std::size_t alwaysTestedCount() const { return alwaysTested_.size(); }
+  // Triangles set aside from the light tables, over all lights.
+  std::size_t setAsideCount() const { return setAside_.size(); }
   // Bytes held for the hierarchy: nodes, prims and their shape pointers.
   std::size_t memoryBytes() const;
   // The nodes (root first) and prims in leaf order, for inspection.
@@ -124,11 +126,11 @@ public:
 
   // Point lights that get a table of plane distances (one float per node).
   static constexpr std::size_t kMaxLights = 8;
-  // Per light, up to kMaxSetAside triangles whose plane passes so near the
-  // light that shadow rays towards it would meet them with a conditioning
-  // above kSetAsideConditioning are left out of its table (they would keep a
-  // large reach in every node above them); such rays test them first. Any
-  // choice is exact; these are measured.
+  // Per light, the triangles whose plane passes so near the light that
+  // shadow rays towards it would meet them with a conditioning above
+  // kSetAsideConditioning are left out of its table when there are at most
+  // kMaxSetAside of them (they would keep a large reach in every node above
+  // them); such rays test them first. Any choice is exact; these are measured.
   static constexpr std::size_t kMaxSetAside = 8;
   static constexpr double kSetAsideConditioning = 0x1p13;
   // The bound the shadow test towards a point light uses on the
