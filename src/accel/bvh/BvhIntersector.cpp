@@ -188,45 +188,47 @@ void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights) {
   }
   lightPlanes_.assign(lights_.size() * nodes_.size(), 0.0f);
   setAsideFrom_.assign(1, 0);
-  std::vector<float> distances(lights_.empty() ? 0 : prims_.size());
-  std::vector<float> nearest(nodes_.size());
+  std::vector<float> withAll(lights_.empty() ? 0 : nodes_.size());
   for (std::size_t k = 0; k < lights_.size(); ++k) {
     const double light[3] = {lights_[k].x, lights_[k].y, lights_[k].z};
     // A triangle whose plane passes very near the light would keep, in every
     // node above it, a reach of kTriangleResidual C |o - v0|: above
     // kSetAsideConditioning, a sizeable part of the distance to the light.
-    // When there are only a few, they are set aside, and the distances
-    // leave them out.
-    std::vector<std::uint32_t> nearPlane;
-    for (std::uint32_t i = 0; i < prims_.size(); ++i) {
-      const LightFacts facts = lightFacts(prims_[i], light);
-      distances[i] = facts.distance;
-      if (facts.conditioning > kSetAsideConditioning) {
-        nearPlane.push_back(i);
-      }
-    }
-    // Setting aside only some of them would leave the others' large reach.
-    if (nearPlane.size() > kMaxSetAside) {
-      nearPlane.clear();
-    }
-    for (const std::uint32_t i : nearPlane) {
-      setAside_.push_back(i);
-      distances[i] = INFINITY;
-    }
-    setAsideFrom_.push_back(std::uint32_t(setAside_.size()));
-    // Children follow their parent, so this meets them first.
+    // When there are only a few, they are set aside and the distances leave
+    // them out; setting aside only some would leave the others' reach.
+    // The nearest plane distance below each node, first without them (in
+    // `row`) and with every triangle; children follow their parent.
     float *row = lightPlanes_.data() + k * nodes_.size();
+    std::vector<std::uint32_t> nearPlane;
     for (std::size_t n = nodes_.size(); n-- > 0;) {
       const Node &node = nodes_[n];
-      if (node.isLeaf()) {
-        const float *first = distances.data() + node.firstPrim();
-        nearest[n] = *std::min_element(first, first + node.primCount());
-      } else {
-        nearest[n] = std::min(nearest[n + 1], nearest[node.secondChild()]);
+      if (!node.isLeaf()) {
+        row[n] = std::min(row[n + 1], row[node.secondChild()]);
+        withAll[n] = std::min(withAll[n + 1], withAll[node.secondChild()]);
+        continue;
       }
-      if (node.aspect != bvh::kAspectUnknown) { // it bounds every triangle below
-        row[n] = bvh::floatBelow(nearest[n] / bvh::decodeAspect(node.aspect) * (1.0 - 0x1p-50));
+      row[n] = withAll[n] = INFINITY;
+      for (std::uint32_t i = node.firstPrim(); i < node.firstPrim() + node.primCount(); ++i) {
+        const LightFacts facts = lightFacts(prims_[i], light);
+        withAll[n] = std::min(withAll[n], facts.distance);
+        if (facts.conditioning > kSetAsideConditioning && nearPlane.size() <= kMaxSetAside) {
+          nearPlane.push_back(i);
+        } else {
+          row[n] = std::min(row[n], facts.distance);
+        }
       }
+    }
+    const bool setsAside = nearPlane.size() <= kMaxSetAside;
+    if (setsAside) {
+      setAside_.insert(setAside_.end(), nearPlane.begin(), nearPlane.end());
+    }
+    setAsideFrom_.push_back(std::uint32_t(setAside_.size()));
+    for (std::size_t n = 0; n < nodes_.size(); ++n) {
+      const double nearest = setsAside ? row[n] : withAll[n];
+      const std::uint8_t aspect = nodes_[n].aspect; // it bounds every triangle below
+      row[n] = aspect == bvh::kAspectUnknown
+                   ? 0.0f
+                   : bvh::floatBelow(nearest / bvh::decodeAspect(aspect) * (1.0 - 0x1p-50));
     }
   }
 }
@@ -489,12 +491,12 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   for (const Node &node : nodes_) {
     reaches_.push_back(reachOf(node));
   }
-  measureLightPlanes(options.pointLights);
 #if defined(__SSE2__)
   if (options.wideNodes) {
     wide_ = collapseToWide(nodes_);
   }
 #endif
+  measureLightPlanes(options.pointLights);
 }
 
 BvhIntersector::~BvhIntersector() = default;
