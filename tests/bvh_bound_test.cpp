@@ -13,6 +13,7 @@
 #include "accel/bvh/BvhBounds.h"
 #include "accel/bvh/BvhIntersector.h"
 #include "geometry/Intersection.h"
+#include "geometry/Triangle.h"
 #include "random_scene.h"
 
 namespace {
@@ -27,11 +28,16 @@ constexpr Real kSqrtUnit = 0x1p-12L; // its square root
 constexpr Real kTriangleResidual = 12.1L * kUnit;
 constexpr Real kTriangleEdge = 1.01L * kUnit;
 constexpr Real kSphere = 4.6L * kSqrtUnit;
+// A triangle hit with t < 1 lies within 4.2 u A (|o - v0| (1 + u C) + |d|) of
+// the triangle's plane, A = |e1||e2| / |e1 x e2|.
+constexpr Real kPlaneOffset = 4.2L * kUnit;
+constexpr Real kPlaneDrift = kUnit;
 
 // The constants the boxes are inflated with are no smaller than the derived ones.
 static_assert(bvh::kTriangleResidual >= kTriangleResidual);
 static_assert(bvh::kTriangleEdge >= kTriangleEdge);
 static_assert(bvh::kSphere >= kSphere);
+static_assert(bvh::kPlaneOffset >= kPlaneOffset && bvh::kPlaneDrift >= kPlaneDrift);
 static_assert(bvh::kDeterminantInverse >= 1.0 / double(Shape::kEpsilon)); // |det| >= epsilon
 static_assert(bvh::kDeterminantRounding >= 1.1 * double(kUnit));
 static_assert(bvh::kAbsolute > 0.0);
@@ -137,6 +143,16 @@ TEST(BvhErrorBound, ReportedTriangleHitsLieWithinTheDerivedDistance) {
                        kTriangleEdge * std::max(lengthL(e1), lengthL(e2));
     const Real distance = distanceToTriangle(reported(ray, t), v0, e1, e2);
     ASSERT_LE(distance, bound) << "sample " << i;
+    // Off the plane, a grazing hit strays far less than along it.
+    const P m(Real(e1.y) * e2.z - Real(e1.z) * e2.y, Real(e1.z) * e2.x - Real(e1.x) * e2.z,
+              Real(e1.x) * e2.y - Real(e1.y) * e2.x);
+    const Real offPlane = std::fabs(dotL(reported(ray, t) - v0, m)) / lengthL(m);
+    const Real aspect = lengthL(e1) * lengthL(e2) / lengthL(m);
+    ASSERT_TRUE(t >= 1.0f ||
+                offPlane <= kPlaneOffset * aspect *
+                                (lengthL(P(ray.origin) - v0) * (1 + kPlaneDrift * conditioning) +
+                                 lengthL(direction)))
+        << "sample " << i;
   }
   EXPECT_GT(hits, 50000);
 }
@@ -179,28 +195,16 @@ std::pair<std::uint32_t, std::uint32_t> primRange(const std::vector<Node> &nodes
   return {primRange(nodes, n + 1).first, primRange(nodes, nodes[n].secondChild()).second};
 }
 
-// A bumpy sphere of triangles (normals in every direction, neighbours alike)
-// and slivers: the normal cones, aspects and edge products the builder stores
-// must all be conservative, for directions near any triangle's plane.
+// A bumpy sphere of triangles and slivers: the normal cones, aspects and edge
+// products the builder stores must all be conservative, for directions near
+// any triangle's plane.
 TEST(BvhNodeBound, ConditioningBoundCoversEveryTriangleBelowEveryNode) {
   RandomScene random(21);
   long long checked = 0;
   for (const int rings : {12, 30}) {
     const float radius = rings == 12 ? 2.0f : 50.0f;
     Scene scene;
-    const auto at = [&](int ring, int segment) {
-      const double theta = std::numbers::pi * ring / rings;
-      const double phi = std::numbers::pi * segment / rings;
-      const double r = radius * (1.0 + 0.05 * std::sin(7 * theta) * std::cos(5 * phi));
-      return Vec3(float(r * std::sin(theta) * std::cos(phi)), float(r * std::cos(theta)),
-                  float(r * std::sin(theta) * std::sin(phi)));
-    };
-    for (int i = 0; i < rings; ++i) {
-      for (int j = 0; j < 2 * rings; ++j) {
-        scene.addTriangle(Material(), at(i, j), at(i + 1, j), at(i + 1, j + 1));
-        scene.addTriangle(Material(), at(i, j), at(i + 1, j + 1), at(i, j + 1));
-      }
-    }
+    RandomScene::addBall(scene, Vec3(), radius, rings);
     for (int i = 0; i < 40; ++i) {
       const Vec3 a = scale(random.direction(), radius);
       const Vec3 b = add(a, random.direction());
@@ -238,6 +242,102 @@ TEST(BvhNodeBound, ConditioningBoundCoversEveryTriangleBelowEveryNode) {
     }
   }
   EXPECT_GT(checked, 100000);
+}
+
+// Shadow rays towards point lights in the plane of a triangle of a bumpy
+// sphere (its silhouette seen from the light), a little off it or anywhere,
+// from near and from up to 10^4 radii away, starting on a triangle or behind
+// it, some ending a little off the light: for every triangle that reports a
+// hit with 0 < t < 1 and is not set aside, the conditioning bound of every
+// node above it covers |d||e1||e2| / |det|, and it is often far below the
+// bound without the lights.
+TEST(BvhNodeBound, LightPlaneBoundCoversEveryTriangleThatBlocks) {
+  RandomScene random(22);
+  long long checked = 0;
+  long long tighter = 0;
+  std::size_t setAside = 0;
+  for (const int rings : {8, 20}) {
+    const float radius = rings == 8 ? 0.5f : 50.0f;
+    Scene scene;
+    RandomScene::addBall(scene, Vec3(), radius, rings);
+    const std::vector<const Shape *> shapes = shapeList(scene);
+    std::vector<Vec3> lights;
+    std::vector<const Triangle *> inPlaneOf;
+    std::vector<Vec3> towardsPlane; // from the light to the plane it was placed off
+    for (std::size_t k = 0; k < BvhIntersector::kMaxLights; ++k) {
+      const auto &from = static_cast<const Triangle &>(
+          *shapes[std::size_t(random.whole(0, int(shapes.size()) - 1))]);
+      Vec3 normal = cross(from.edge1, from.edge2);
+      normalize(normal);
+      Vec3 along = add(scale(from.edge1, random.unit()), scale(from.edge2, random.unit()));
+      normalize(along);
+      const float far = radius * random.logUniform(0.5f, 1e4f);
+      const float off = k % 4 == 0   ? 0.0f
+                        : k % 4 == 3 ? random.unit()
+                                     : random.logUniform(1e-8f, 1e-3f);
+      lights.push_back(add(from.vertex0, add(scale(along, far), scale(normal, far * off))));
+      inPlaneOf.push_back(&from);
+      towardsPlane.push_back(scale(normal, -far * off));
+    }
+    const BvhIntersector hierarchy(scene.shapes, {.pointLights = lights});
+    setAside += hierarchy.setAsideCount();
+    const std::vector<Node> &nodes = hierarchy.nodes();
+    const std::vector<BvhIntersector::Prim> &prims = hierarchy.prims();
+    for (int r = 0; r < 2000; ++r) {
+      const std::size_t k = std::size_t(r) % lights.size();
+      const Triangle &aim =
+          r % 2 == 0 ? *inPlaneOf[k]
+                     : static_cast<const Triangle &>(
+                           *shapes[std::size_t(random.whole(0, int(shapes.size()) - 1))]);
+      float a = random.unit();
+      float b = random.unit();
+      if (a + b > 1.0f) {
+        a = 1.0f - a;
+        b = 1.0f - b;
+      }
+      const Vec3 onAim = add(aim.vertex0, add(scale(aim.edge1, a), scale(aim.edge2, b)));
+      const Vec3 origin =
+          random.chance(0.3f)
+              ? onAim
+              : add(onAim, scale(sub(onAim, lights[k]), random.logUniform(1e-3f, 1)));
+      const float shift = random.unit();
+      const Vec3 end = shift < 0.6f   ? lights[k]
+                       : shift < 0.8f ? add(lights[k], scale(towardsPlane[k], random.unit()))
+                                      : add(lights[k], randomVector(random, 1e-6f, 1e-2f));
+      const Ray ray(origin, sub(end, origin)); // unnormalised, as the tracer makes them
+      for (std::uint32_t i = 0; i < prims.size(); ++i) {
+        const BvhIntersector::Prim &prim = prims[i];
+        if (!blocks(intersectTriangle(prim.a, prim.b, prim.c, Shape::kEpsilon, ray),
+                    ShadowQuery::BeforeOne)) {
+          continue;
+        }
+        const Real conditioning = lengthL(ray.direction) * lengthL(prim.b) * lengthL(prim.c) /
+                                  std::fabs(Real(dot(cross(ray.direction, prim.c), prim.b)));
+        for (std::uint32_t n = 0; n < nodes.size(); ++n) {
+          const auto [first, last] = primRange(nodes, n);
+          if (i < first || i >= last) {
+            continue;
+          }
+          Real span = 0;
+          for (int c = 0; c < 8; ++c) {
+            const Node &box = nodes[n];
+            const P corner(c & 1 ? box.hi[0] : box.lo[0], c & 2 ? box.hi[1] : box.lo[1],
+                           c & 4 ? box.hi[2] : box.lo[2]);
+            span = std::max(span, lengthL(corner - ray.origin));
+          }
+          const double bound =
+              hierarchy.conditioningTowardsLight(n, i, ray, double(span) * (1.0 + 0x1p-40));
+          ++checked;
+          tighter += bound < BvhIntersector::conditioningBound(nodes[n], ray.direction) / 4;
+          ASSERT_LE(conditioning, Real(bound))
+              << "node " << n << " prim " << i << " light " << k << " ray " << r;
+        }
+      }
+    }
+  }
+  EXPECT_GT(checked, 10000);
+  EXPECT_GT(tighter, checked / 8);
+  EXPECT_GT(setAside, 0u);
 }
 
 } // namespace

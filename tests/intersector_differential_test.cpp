@@ -36,8 +36,9 @@ struct Candidate {
 };
 
 // Flat at every level this processor runs, and the hierarchy with its
-// four-lane float node test (leaves tested by the flat kernels of each level)
-// and with its one-box double test.
+// four-lane float node test (leaves tested by the flat kernels of each level),
+// with its one-box double test and, in lit scenes, told where the point
+// lights are.
 std::vector<Candidate> fastIntersectors(const Scene &scene) {
   std::vector<Candidate> all;
   for (const auto &[level, name] : flatLevels()) {
@@ -49,6 +50,14 @@ std::vector<Candidate> fastIntersectors(const Scene &scene) {
   all.push_back({"bvh, one box at a time",
                  std::make_unique<BvhIntersector>(scene.shapes, BvhOptions{.wideNodes = false}),
                  true});
+  BvhOptions lit;
+  for (const PointLight *light = scene.pointLights; light != nullptr; light = light->next) {
+    lit.pointLights.push_back(light->position);
+  }
+  if (!lit.pointLights.empty()) {
+    all.push_back(
+        {"bvh told the point lights", std::make_unique<BvhIntersector>(scene.shapes, lit), true});
+  }
   return all;
 }
 
@@ -224,6 +233,69 @@ void tieAcrossKinds(RandomScene &, Scene &scene, int s) {
   }
 }
 
+// A bumpy ball, its triangles from a few hundredths to tens of units (grazing
+// rays from far lights cross the 0.01 determinant threshold), lit by point
+// lights in the planes of some of its triangles (on the silhouette each of
+// them sees), a little off such a plane, or anywhere, 1 to 10^4 radii away.
+void ballLitAtItsSilhouette(RandomScene &random, Scene &scene, int) {
+  const float radius = random.logUniform(0.02f, 50.0f);
+  scene.eye = random.inCube({0, 0, 0}, 100);
+  RandomScene::addBall(scene, scene.eye, radius, random.whole(6, 15));
+  const std::vector<const Shape *> shapes = shapeList(scene);
+  for (int k = 0; k < 6; ++k) {
+    const auto &from = static_cast<const Triangle &>(
+        *shapes[std::size_t(random.whole(0, int(shapes.size()) - 1))]);
+    Vec3 along = add(scale(from.edge1, random.unit()), scale(from.edge2, random.unit()));
+    normalize(along);
+    const float far = radius * random.logUniform(1, 1e4f);
+    const float off = k % 3 == 0   ? 0.0f
+                      : k % 3 == 1 ? random.logUniform(1e-8f, 1e-3f)
+                                   : random.unit();
+    scene.addPointLight({1, 1, 1},
+                        add(from.vertex0, add(scale(along, far), scale(from.normal, far * off))));
+  }
+}
+
+// Shadow rays as the tracer makes them (unnormalised, towards a point light)
+// from a vertex, an edge or a face of a triangle (half of the time the one
+// whose plane passes nearest the light) or from behind it, some ending a
+// little off the light; every tenth a ray of any kind.
+Ray towardsPointLights(RandomScene &random, const Probe &p, int r) {
+  if (r % 10 == 0) {
+    return randomRay(random, p, r);
+  }
+  std::vector<Vec3> lights;
+  for (const PointLight *light = p.scene.pointLights; light != nullptr; light = light->next) {
+    lights.push_back(light->position);
+  }
+  const Vec3 light = lights[std::size_t(random.whole(0, int(lights.size()) - 1))];
+  // Half of the rays graze the triangle whose plane passes nearest the light.
+  const Shape *aim = p.shapes[std::size_t(random.whole(0, int(p.shapes.size()) - 1))];
+  if (r % 2 == 0) {
+    double nearest = INFINITY;
+    for (const Shape *shape : p.shapes) {
+      const auto &t = static_cast<const Triangle &>(*shape);
+      const double away = std::fabs(dot(t.normal, sub(light, t.vertex0)));
+      if (away < nearest) {
+        nearest = away;
+        aim = shape;
+      }
+    }
+  }
+  Vec3 on = random.pointOn(*aim);
+  if (r % 4 == 0) { // beside it in its plane: a hit only by a large rounding error
+    const auto &t = static_cast<const Triangle &>(*aim);
+    on = add(on, scale(random.chance(0.5f) ? t.edge1 : t.edge2,
+                       random.logUniform(1e-3f, 2) * (random.chance(0.5f) ? 1 : -1)));
+  }
+  const Vec3 from =
+      random.chance(0.5f) ? on : add(on, scale(sub(on, light), random.logUniform(1e-3f, 1)));
+  const Vec3 end = random.chance(0.8f)
+                       ? light
+                       : add(light, scale(random.direction(), random.logUniform(1e-6f, 1e-2f)));
+  return Ray(from, sub(end, from));
+}
+
 const std::vector<Family> kFamilies = {
     {"LitScenesWithCoincidentShapes", 1, 40, 3750, 8,
      [](RandomScene &r, Scene &s, int) { r.fill(s); }, randomRay},
@@ -240,6 +312,8 @@ const std::vector<Family> kFamilies = {
      },
      randomRay},
     {"RaysFromTheTreesOwnBoxes", 31, 30, 6000, 0, besideBoxFaces, fromBoxFaces},
+    {"ShadowRaysTowardsLightsAtABallsSilhouette", 41, 20, 3000, 5, ballLitAtItsSilhouette,
+     towardsPointLights},
     {"OriginMinusShapeOverflowsOrRoundsTwice", 0, 1, kN *(kN + 2), 0, overflowingShapes,
      betweenOverflowingPoints},
     {"EqualParametersAcrossKinds", 0, 2, 1, 0, tieAcrossKinds,

@@ -40,14 +40,20 @@ Structure chooseStructure(const Shape *shapes) {
 
 } // namespace
 
-std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure structure) {
+std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure structure,
+                                             const PointLight *pointLights) {
   if (structure == Structure::Auto) {
     structure = chooseStructure(shapes);
   }
   try {
     switch (structure) {
-    case Structure::Bvh:
-      return std::make_unique<BvhIntersector>(shapes);
+    case Structure::Bvh: {
+      BvhOptions options;
+      for (const PointLight *light = pointLights; light != nullptr; light = light->next) {
+        options.pointLights.push_back(light->position);
+      }
+      return std::make_unique<BvhIntersector>(shapes, options);
+    }
     case Structure::Flat:
       return std::make_unique<FlatIntersector>(shapes);
     case Structure::List:

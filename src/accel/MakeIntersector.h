@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "accel/Intersector.h"
+#include "scene/Lights.h"
 
 // The structures that can answer the shape queries. All give the same
 // answers; only the time differs.
@@ -17,6 +18,8 @@ enum class Structure {
 // The structure of the given kind over the shape list starting at `shapes`.
 // The flat arrays and the bvh copy the shapes' geometry; when the copies do
 // not fit in memory the list walk answers instead, with the same results.
-// The shapes must outlive the structure.
+// The shapes must outlive the structure. The bvh answers shadow rays towards
+// the given point lights (a list, may be null) faster.
 std::unique_ptr<Intersector> makeIntersector(const Shape *shapes,
-                                             Structure structure = Structure::Auto);
+                                             Structure structure = Structure::Auto,
+                                             const PointLight *pointLights = nullptr);

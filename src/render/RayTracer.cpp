@@ -50,7 +50,8 @@ RayTracer::CameraRays RayTracer::cameraRays(const Scene &scene, int width, int h
 }
 
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height) const {
-  const std::unique_ptr<Intersector> shapes = makeIntersector(scene.shapes);
+  const std::unique_ptr<Intersector> shapes =
+      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights);
   return render(scene, width, height, *shapes, 0);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "geometry/Sphere.h"
 #include "geometry/Triangle.h"
@@ -150,7 +151,22 @@ void RandomScene::addMesh(Scene &scene, const Vec3 &corner, float cell, int n) {
   }
 }
 
-// A vertex, a point on an edge or inside a triangle, or a point on a sphere.
+void RandomScene::addBall(Scene &scene, const Vec3 &centre, float radius, int rings) {
+  const auto at = [&](int ring, int segment) {
+    const double theta = std::numbers::pi * ring / rings;
+    const double phi = std::numbers::pi * segment / rings;
+    const double r = radius * (1.0 + 0.05 * std::sin(7 * theta) * std::cos(5 * phi));
+    return add(centre, Vec3(float(r * std::sin(theta) * std::cos(phi)), float(r * std::cos(theta)),
+                            float(r * std::sin(theta) * std::sin(phi))));
+  };
+  for (int i = 0; i < rings; ++i) {
+    for (int j = 0; j < 2 * rings; ++j) {
+      scene.addTriangle(Material(), at(i, j), at(i + 1, j), at(i + 1, j + 1));
+      scene.addTriangle(Material(), at(i, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+  }
+}
+
 Vec3 RandomScene::pointOn(const Shape &shape) {
   if (const auto *t = dynamic_cast<const Triangle *>(&shape)) {
     float u = unit();

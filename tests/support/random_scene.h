@@ -53,6 +53,11 @@ public:
                int count, bool odd);
   // An n x n grid of triangle pairs sharing edges.
   void addMesh(Scene &scene, const Vec3 &corner, float cell, int n);
+  // A bumpy ball of 4 rings^2 triangles sharing edges: normals in every
+  // direction, neighbours alike, so every light sees a silhouette.
+  static void addBall(Scene &scene, const Vec3 &centre, float radius, int rings);
+  // A vertex, a point on an edge or inside a triangle, or a point on a sphere.
+  Vec3 pointOn(const Shape &shape);
 
   // A ray of one of many kinds: from `camera`; aimed at a shape's vertex, edge
   // or surface from up to `spread` away; grazing a triangle's plane or a
@@ -64,7 +69,6 @@ public:
 
 private:
   void addOddShapes(Scene &scene, const Vec3 &centre);
-  Vec3 pointOn(const Shape &shape);
 
   std::mt19937_64 engine_;
 };

@@ -27,6 +27,11 @@ inline constexpr double kTriangleResidual = 13.0 * 0x1p-24;
 inline constexpr double kDeterminantInverse = 101.0;
 inline constexpr double kDeterminantRounding = 0x1p-22;
 inline constexpr double kTriangleEdge = 0x1p-23;
+// A triangle's hit with 0 < t < 1 lies within
+// kPlaneOffset * A * (|o - v0| (1 + kPlaneDrift * C) + |d|) of its plane,
+// A = |e1| |e2| / |e1 x e2|: the large errors of a grazing hit run along the plane.
+inline constexpr double kPlaneOffset = 5.0 * 0x1p-24;
+inline constexpr double kPlaneDrift = 2.0 * 0x1p-24;
 // Sphere: distance from the centre <= |r| + kSphere * (|o| + |q| + |r|) + kAbsolute.
 inline constexpr double kSphere = 0x1p-9;
 // Covers underflow to subnormal floats, which adds absolute errors only.

@@ -125,6 +125,142 @@ struct BvhIntersector::RayBounds {
   double planeSlack;    // rounding of box planes and slab numerators
 };
 
+// The plane distances a shadow ray towards a point light may use.
+struct BvhIntersector::LightPlanes {
+  const float *overAspect = nullptr; // one per node; null: none
+  double slack = 0.0;                // at least |o + d - light|
+  // The light's set-aside prims, which the distances leave out.
+  const std::uint32_t *setAside = nullptr;
+  const std::uint32_t *setAsideEnd = nullptr;
+};
+
+namespace {
+
+// What a light's table needs of a prim: at most the distance from the light
+// to the plane of the triangle v0, v0 + e1, v0 + e2 (products of floats are
+// exact in double; the few roundings stay far below the 2^-48 taken off), and
+// about the conditioning of the triangle for shadow rays from near it towards
+// the light. Spheres: infinitely far, conditioning 0; degenerate triangles: 0, 0.
+struct LightFacts {
+  float distance;
+  double conditioning; // 0 when clearly not above kSetAsideConditioning
+};
+
+constexpr double kSetAsideConditioning = BvhIntersector::kSetAsideConditioning;
+
+LightFacts lightFacts(const BvhIntersector::Prim &prim, const double light[3]) {
+  if ((prim.position & BvhIntersector::kSphereBit) != 0) {
+    return {INFINITY, 0.0};
+  }
+  const Vec3 &e1 = prim.b;
+  const Vec3 &e2 = prim.c;
+  const double m[3] = {double(e1.y) * e2.z - double(e1.z) * e2.y,
+                       double(e1.z) * e2.x - double(e1.x) * e2.z,
+                       double(e1.x) * e2.y - double(e1.y) * e2.x};
+  const double mLength = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+  if (!(mLength > 0.0)) {
+    return {0.0f, 0.0};
+  }
+  const double x[3] = {light[0] - prim.a.x, light[1] - prim.a.y, light[2] - prim.a.z};
+  const double along = std::fabs(m[0] * x[0] + m[1] * x[1] + m[2] * x[2]);
+  const double awayAbove = std::fabs(x[0]) + std::fabs(x[1]) + std::fabs(x[2]);
+  const double distance = std::max(0.0, along / mLength * (1.0 - 0x1p-48) - 0x1p-48 * awayAbove);
+  // Only large triangles far from the light can be badly conditioned.
+  const double gapSquared = (double(e1.x) * e1.x + double(e1.y) * e1.y + double(e1.z) * e1.z) *
+                            (double(e2.x) * e2.x + double(e2.y) * e2.y + double(e2.z) * e2.z);
+  const double awaySquared = x[0] * x[0] + x[1] * x[1] + x[2] * x[2];
+  const double threshold = bvh::kDeterminantInverse * bvh::kDeterminantInverse;
+  if (!(threshold * awaySquared * gapSquared > kSetAsideConditioning * kSetAsideConditioning)) {
+    return {bvh::floatBelow(distance), 0.0};
+  }
+  const double away = std::sqrt(awaySquared);
+  const double gap = std::sqrt(gapSquared);
+  return {bvh::floatBelow(distance),
+          std::min(gap / mLength * away / distance, bvh::kDeterminantInverse * away * gap)};
+}
+
+} // namespace
+
+void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights) {
+  for (const Vec3 &light : lights) {
+    if (lights_.size() < kMaxLights && bvh::withinRange(light)) {
+      lights_.push_back(light);
+    }
+  }
+  lightPlanes_.assign(lights_.size() * nodes_.size(), 0.0f);
+  setAsideFrom_.assign(1, 0);
+  std::vector<float> withAll(lights_.empty() ? 0 : nodes_.size());
+  for (std::size_t k = 0; k < lights_.size(); ++k) {
+    const double light[3] = {lights_[k].x, lights_[k].y, lights_[k].z};
+    // A triangle whose plane passes very near the light would keep, in every
+    // node above it, a reach of kTriangleResidual C |o - v0|: above
+    // kSetAsideConditioning, a sizeable part of the distance to the light.
+    // When there are only a few, they are set aside and the distances leave
+    // them out; setting aside only some would leave the others' reach.
+    // The nearest plane distance below each node, first without them (in
+    // `row`) and with every triangle; children follow their parent.
+    float *row = lightPlanes_.data() + k * nodes_.size();
+    std::vector<std::uint32_t> nearPlane;
+    for (std::size_t n = nodes_.size(); n-- > 0;) {
+      const Node &node = nodes_[n];
+      if (!node.isLeaf()) {
+        row[n] = std::min(row[n + 1], row[node.secondChild()]);
+        withAll[n] = std::min(withAll[n + 1], withAll[node.secondChild()]);
+        continue;
+      }
+      row[n] = withAll[n] = INFINITY;
+      for (std::uint32_t i = node.firstPrim(); i < node.firstPrim() + node.primCount(); ++i) {
+        const LightFacts facts = lightFacts(prims_[i], light);
+        withAll[n] = std::min(withAll[n], facts.distance);
+        if (facts.conditioning > kSetAsideConditioning && nearPlane.size() <= kMaxSetAside) {
+          nearPlane.push_back(i);
+        } else {
+          row[n] = std::min(row[n], facts.distance);
+        }
+      }
+    }
+    const bool setsAside = nearPlane.size() <= kMaxSetAside;
+    if (setsAside) {
+      setAside_.insert(setAside_.end(), nearPlane.begin(), nearPlane.end());
+    }
+    setAsideFrom_.push_back(std::uint32_t(setAside_.size()));
+    for (std::size_t n = 0; n < nodes_.size(); ++n) {
+      const double nearest = setsAside ? row[n] : withAll[n];
+      const std::uint8_t aspect = nodes_[n].aspect; // it bounds every triangle below
+      row[n] = aspect == bvh::kAspectUnknown
+                   ? 0.0f
+                   : bvh::floatBelow(nearest / bvh::decodeAspect(aspect) * (1.0 - 0x1p-50));
+    }
+  }
+}
+
+// The light nearest the ray's end o + d, which is where the tracer puts it.
+BvhIntersector::LightPlanes BvhIntersector::lightPlanesFor(const Ray &ray) const {
+  if (lights_.empty()) {
+    return {};
+  }
+  const double end[3] = {double(ray.origin.x) + ray.direction.x,
+                         double(ray.origin.y) + ray.direction.y,
+                         double(ray.origin.z) + ray.direction.z};
+  std::size_t best = 0;
+  double bestSquared = INFINITY;
+  for (std::size_t k = 0; k < lights_.size(); ++k) {
+    const double x = end[0] - lights_[k].x;
+    const double y = end[1] - lights_[k].y;
+    const double z = end[2] - lights_[k].z;
+    const double squared = x * x + y * y + z * z;
+    if (squared < bestSquared) {
+      best = k;
+      bestSquared = squared;
+    }
+  }
+  // The end's sums round by at most 2^-53 of each coordinate.
+  const double slack = std::sqrt(bestSquared) * (1.0 + 0x1p-40) +
+                       0x1p-50 * (std::fabs(end[0]) + std::fabs(end[1]) + std::fabs(end[2]));
+  return {lightPlanes_.data() + best * nodes_.size(), slack, setAside_.data() + setAsideFrom_[best],
+          setAside_.data() + setAsideFrom_[best + 1]};
+}
+
 BvhIntersector::NodeReach BvhIntersector::reachOf(const Node &node) {
   NodeReach reach;
   reach.gap = float(bvh::decodeAbove(node.gap)); // exact: a float's top half
@@ -170,24 +306,59 @@ double conditioningAbove(const BvhIntersector::Node &node, const BvhIntersector:
   return conditioning;
 }
 
-// How far, at most, any shape below the node can report a hit from its box,
-// for this ray: kTriangleResidual C span + the plane slack (+ kSphere |o|).
+// The conditioning bound of a shadow ray towards a point light (0 < t < 1)
+// for the triangles below a node: `conditioning` (conditioningAbove's), or
+// the one from the light planes when smaller (docs/exact-acceleration.md,
+// section 3). `overAspect` is at most (distance from a light to the nearest plane of a
+// triangle below) / aspect bound, `lightSlack` at least the distance from the
+// ray's end o + d to that light, `span` at least |o - v0|.
 template <typename RayBounds>
-double ownReach(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
-                const RayBounds &r) {
-  // |o - v0| of any triangle below is at most the box's farthest extent from o.
+double lightConditioning(double conditioning, float overAspect, double lightSlack,
+                         const RayBounds &r, double span) {
+  // The hit lies within this much (per unit of |d| A) of its plane, so the
+  // plane's distance from o + d, less this, is at most |d.n|.
+  const double offPlane =
+      bvh::kPlaneOffset *
+      ((span * (1.0 + bvh::kPlaneDrift * conditioning)) * r.inverseLength * (1.0 + 0x1p-30) + 1.0) *
+      (1.0 + 0x1p-50);
+  const double slack = (double(overAspect) - lightSlack) * r.inverseLength * (1.0 - 0x1p-50) -
+                       (offPlane + bvh::kDeterminantRounding) * (1.0 + 0x1p-50);
+  if (slack > 0.0) {
+    return std::min(conditioning, 1.0 / slack * (1.0 + 0x1p-40));
+  }
+  return conditioning;
+}
+
+// At least |o - v0| for any triangle below: the box's farthest extent from o.
+template <typename RayBounds>
+double spanFrom(const BvhIntersector::Node &node, const RayBounds &r) {
   double spanSquared = 0.0;
   for (int a = 0; a < 3; ++a) {
     const double extent =
         std::max(std::fabs(r.origin[a] - node.lo[a]), std::fabs(r.origin[a] - node.hi[a]));
     spanSquared += extent * extent;
   }
-  double reach = r.planeSlack + bvh::kTriangleResidual * conditioningAbove(node, nodeReach, r) *
-                                    std::sqrt(spanSquared) * (1.0 + 0x1p-40);
+  return std::sqrt(spanSquared);
+}
+
+// kTriangleResidual C span + the plane slack (+ kSphere |o|).
+template <typename RayBounds>
+double reachFor(const BvhIntersector::Node &node, double conditioning, double span,
+                const RayBounds &r) {
+  double reach = r.planeSlack + bvh::kTriangleResidual * conditioning * span * (1.0 + 0x1p-40);
   if (node.holdsSphere()) {
     reach += r.perSphere;
   }
   return reach * (1.0 + 0x1p-40);
+}
+
+// How far, at most, any shape below the node can report a hit from its box,
+// for this ray.
+template <typename RayBounds>
+double ownReach(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
+                const RayBounds &r) {
+  const double span = spanFrom(node, r);
+  return reachFor(node, conditioningAbove(node, nodeReach, r), span, r);
 }
 
 // Conservative slab test: false only if no point of the exactly computed ray
@@ -253,6 +424,23 @@ struct Pending {
 };
 
 } // namespace
+
+double BvhIntersector::conditioningTowardsLight(std::uint32_t index, std::uint32_t prim,
+                                                const Ray &ray, double span) const {
+  RayBounds bounds;
+  if (!usable(ray, bounds)) {
+    return INFINITY;
+  }
+  const LightPlanes light = lightPlanesFor(ray);
+  for (const std::uint32_t *i = light.setAside; i != light.setAsideEnd; ++i) {
+    if (*i == prim) {
+      return INFINITY;
+    }
+  }
+  return lightConditioning(conditioningAbove(nodes_[index], reaches_[index], bounds),
+                           light.overAspect ? light.overAspect[index] : 0.0f, light.slack, bounds,
+                           span);
+}
 
 BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : list_(list) {
   std::size_t count = 0;
@@ -322,6 +510,7 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     }
   }
 #endif
+  measureLightPlanes(options.pointLights);
 }
 
 BvhIntersector::~BvhIntersector() = default;
@@ -435,6 +624,8 @@ std::string BvhIntersector::treeFault() const {
 
 std::size_t BvhIntersector::memoryBytes() const {
   return nodes_.capacity() * sizeof(Node) + reaches_.capacity() * sizeof(NodeReach) +
+         lightPlanes_.capacity() * sizeof(float) +
+         (setAside_.capacity() + setAsideFrom_.capacity()) * sizeof(std::uint32_t) +
          wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
          primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
 }
@@ -591,9 +782,20 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
     }
   }
   if (wideUsable(ray)) {
-    return kind == ShadowQuery::BeforeOne
-               ? blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
-               : blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
+    if (kind == ShadowQuery::TowardsDirection) {
+      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, {}, counts);
+    }
+    // The set-aside triangles first: the plane distances leave them out.
+    const LightPlanes light = lightPlanesFor(ray);
+    for (const std::uint32_t *i = light.setAside; i != light.setAsideEnd; ++i) {
+      if constexpr (count) {
+        ++counts.shapes;
+      }
+      if (blocks(intersectPrim(prims_[*i], ray), kind)) {
+        return true;
+      }
+    }
+    return blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, light, counts);
   }
   return kind == ShadowQuery::BeforeOne
              ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
@@ -657,14 +859,29 @@ constexpr float kLeafRetest = 8.0f;
 
 // Whether a child popped from the stack is still worth visiting after the
 // test above; `reach` comes in as the inherited one and leaves tightened.
+// `overAspect` and `lightSlack` are as for lightConditioning (0 and 0
+// when the ray ends near no light).
 template <typename RayBounds>
 bool stillEnters(const BvhIntersector::Node &node, const BvhIntersector::NodeReach &nodeReach,
-                 bool leaf, const RayBounds &r, double &reach, long long &boxTests) {
+                 float overAspect, double lightSlack, bool leaf, const RayBounds &r, double &reach,
+                 long long &boxTests) {
   const double inherited = reach;
-  if (!tighten(node, nodeReach, r, reach, leaf ? kLeafRetest : 1.0f) ||
-      reach >= kRetestShrink * inherited) {
+  if (!(reach > nodeReach.negligible * (leaf ? kLeafRetest : 1.0f))) {
     return true;
   }
+  // The light planes are worked out only where the other bounds leave a
+  // reach that is not negligible against the node.
+  const double span = spanFrom(node, r);
+  double conditioning = conditioningAbove(node, nodeReach, r);
+  if (reachFor(node, conditioning, span, r) > nodeReach.negligible * 0.125f) {
+    conditioning = lightConditioning(conditioning, overAspect, lightSlack, r, span);
+  }
+  const double own = reachFor(node, conditioning, span, r);
+  if (!(own < kRetestShrink * inherited)) {
+    reach = std::min(reach, own);
+    return true;
+  }
+  reach = own;
   ++boxTests;
   double entry = 0.0;
   return boxEnters(node, r, reach, entry) && entry < 1.0;
@@ -863,16 +1080,17 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
 }
 
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds,
+bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
-  return lanes.anyParallel ? blockedWideWith<kind, count, true>(ray, bounds, lanes, counts)
-                           : blockedWideWith<kind, count, false>(ray, bounds, lanes, counts);
+  return lanes.anyParallel
+             ? blockedWideWith<kind, count, true>(ray, bounds, lanes, light, counts)
+             : blockedWideWith<kind, count, false>(ray, bounds, lanes, light, counts);
 }
 
 template <ShadowQuery kind, bool count, bool anyParallel>
 bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
-                                     TestCounts &counts) const {
+                                     const LightPlanes &light, TestCounts &counts) const {
   // Only children entered below this parameter can block: the largest float
   // below 1 towards a point light.
   constexpr float limit = kind == ShadowQuery::BeforeOne ? 0x1.fffffep-1f : INFINITY;
@@ -886,8 +1104,9 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
     bool visit = true;
     if constexpr (kind == ShadowQuery::BeforeOne) {
       double reach = at.reach;
-      visit = stillEnters(nodes_[at.binary], reaches_[at.binary], at.count > 0, bounds, reach,
-                          counts.boxes);
+      const float overAspect = light.overAspect ? light.overAspect[at.binary] : 0.0f;
+      visit = stillEnters(nodes_[at.binary], reaches_[at.binary], overAspect, light.slack,
+                          at.count > 0, bounds, reach, counts.boxes);
       if (visit && reach != double(at.reach)) {
         at.reach = reachAbove(reach);
         at.grown = grownReach(at.reach, lanes);
@@ -932,7 +1151,8 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
 template <bool count>
 void BvhIntersector::nearestWide(const Ray &, const RayBounds &, RankedHit &, TestCounts &) const {}
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, TestCounts &) const {
+bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, const LightPlanes &,
+                                 TestCounts &) const {
   return false;
 }
 #endif

@@ -21,6 +21,10 @@ struct BvhOptions {
   SimdLevel leafLevel = supportedSimdLevel();
   // From this many shapes the root's two halves are built on two threads.
   std::uint32_t parallelBuildFrom = 20000;
+  // Where the scene's point lights are (the first kMaxLights count). Shadow
+  // rays ending near one bound their conditioning by how far the light lies
+  // from the triangles' planes; any ray stays exact, only the speed differs.
+  std::vector<Vec3> pointLights = {};
 };
 
 // A bounding volume hierarchy over a shape list that answers exactly as
@@ -100,6 +104,8 @@ public:
   // Shapes in the hierarchy and shapes always tested by the list walk.
   std::size_t hierarchyShapeCount() const { return prims_.size(); }
   std::size_t alwaysTestedCount() const { return alwaysTested_.size(); }
+  // Triangles set aside from the light tables, over all lights.
+  std::size_t setAsideCount() const { return setAside_.size(); }
   // Bytes held for the hierarchy: nodes, prims and their shape pointers.
   std::size_t memoryBytes() const;
   // The nodes (root first) and prims in leaf order, for inspection.
@@ -123,6 +129,23 @@ public:
   };
   static NodeReach reachOf(const Node &node);
 
+  // Point lights that get a table of plane distances (one float per node).
+  static constexpr std::size_t kMaxLights = 8;
+  // Per light, the triangles whose plane passes so near the light that
+  // shadow rays towards it would meet them with a conditioning above
+  // kSetAsideConditioning are left out of its table when there are at most
+  // kMaxSetAside of them (they would keep a large reach in every node above
+  // them); such rays test them first. Any choice is exact; these are measured.
+  static constexpr std::size_t kMaxSetAside = 8;
+  static constexpr double kSetAsideConditioning = 0x1p13;
+  // The bound the shadow test towards a point light uses on the
+  // conditioning of prim `prim` below node `index` if it reports a hit with
+  // 0 < t < 1 (docs/exact-acceleration.md, section 3): the smaller of
+  // conditioningBound's and the one from the light planes; infinite for a
+  // set-aside prim. `span` is at least |o - v0| for every prim below.
+  double conditioningTowardsLight(std::uint32_t index, std::uint32_t prim, const Ray &ray,
+                                  double span) const;
+
 private:
   struct RayBounds;
   struct Listed {
@@ -145,8 +168,10 @@ private:
                    TestCounts &counts) const;
   template <ShadowQuery kind, bool count>
   bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
+  struct LightPlanes;
   template <ShadowQuery kind, bool count>
-  bool blockedWide(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
+  bool blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
+                   TestCounts &counts) const;
   // The four-lane walks, with the lane test chosen once per ray: whether any
   // direction component is zero.
   template <bool count, bool anyParallel>
@@ -154,8 +179,11 @@ private:
                        RankedHit &best, TestCounts &counts) const;
   template <ShadowQuery kind, bool count, bool anyParallel>
   bool blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
-                       TestCounts &counts) const;
+                       const LightPlanes &light, TestCounts &counts) const;
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
+  // The plane distances of the light nearest the ray's end, or none.
+  LightPlanes lightPlanesFor(const Ray &ray) const;
+  void measureLightPlanes(const std::vector<Vec3> &lights);
   // The leaf of `count` prims from `first` copied into blocks for the flat
   // kernels; 0 when it holds a sphere, else the number of blocks.
   std::size_t copyLeaf(std::uint32_t first, std::uint32_t count,
@@ -176,5 +204,13 @@ private:
   std::vector<const Shape *> primShapes_;
   std::vector<Listed> alwaysTested_;
   const flat::Kernels *leafKernels_ = nullptr; // null: leaves test one shape at a time
-  double maxCoordinate_ = 0.0;                 // largest box coordinate, for plane rounding
+  // For each light: (distance from the light to the nearest plane of a
+  // triangle below) / (aspect bound), rounded down, one per node; 0 where
+  // the node has no cone.
+  std::vector<Vec3> lights_;
+  std::vector<float> lightPlanes_;
+  // The set-aside prims, light k's from setAsideFrom_[k] to setAsideFrom_[k + 1].
+  std::vector<std::uint32_t> setAside_;
+  std::vector<std::uint32_t> setAsideFrom_;
+  double maxCoordinate_ = 0.0; // largest box coordinate, for plane rounding
 };
