@@ -1083,9 +1083,8 @@ template <ShadowQuery kind, bool count>
 bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
-  return lanes.anyParallel
-             ? blockedWideWith<kind, count, true>(ray, bounds, lanes, light, counts)
-             : blockedWideWith<kind, count, false>(ray, bounds, lanes, light, counts);
+  return lanes.anyParallel ? blockedWideWith<kind, count, true>(ray, bounds, lanes, light, counts)
+                           : blockedWideWith<kind, count, false>(ray, bounds, lanes, light, counts);
 }
 
 template <ShadowQuery kind, bool count, bool anyParallel>
