@@ -66,28 +66,20 @@ class Builder {
 public:
   Builder(std::vector<BvhBuildBox> boxes, const std::vector<BvhBuildItem> &items,
           std::vector<Node> &nodes, std::uint32_t parallelFrom)
-      : items_(items), nodes_(nodes), parallelFrom_(parallelFrom), refs_(boxes.size()) {
-    for (std::uint32_t i = 0; i < boxes.size(); ++i) {
-      Ref &ref = refs_[i];
-      ref.id = i;
-      for (int a = 0; a < 3; ++a) {
-        ref.lo[a] = boxes[i].lo[a];
-        ref.hi[a] = boxes[i].hi[a];
-      }
-    }
-    boxes = {}; // the refs hold them now
-  }
+      : items_(items), nodes_(nodes), parallelFrom_(parallelFrom), refs_(std::move(boxes)) {}
 
   std::vector<std::uint32_t> run() {
     nodes_.clear();
     nodes_.reserve(items_.size() / 2 + 1);
     build(nodes_, 0, std::uint32_t(items_.size()), 0);
-    nodes_.shrink_to_fit();
     summarise();
     std::vector<std::uint32_t> order(refs_.size());
     for (std::size_t i = 0; i < refs_.size(); ++i) {
       order[i] = refs_[i].id;
     }
+    // The boxes are the largest thing the build holds: let them go before the
+    // caller makes its prims.
+    std::vector<Ref>().swap(refs_);
     return order;
   }
 
@@ -129,23 +121,24 @@ private:
     build(out, middle, end, depth + 1);
   }
 
-  // Builds the root's two subtrees on two threads and appends them to `out`
-  // after the root; false (nothing appended) if no thread could be started.
+  // Builds the root's two subtrees on two threads, the first straight into
+  // `out` after the root and the second into a vector of its own, appended
+  // after it; false (nothing appended) if no thread could be started.
   bool buildHalvesInParallel(std::vector<Node> &out, std::uint32_t begin, std::uint32_t middle,
                              std::uint32_t end) {
-    std::vector<Node> first;
+    const std::uint32_t root = std::uint32_t(out.size()) - 1;
     std::vector<Node> second;
-    first.reserve((middle - begin) / 2 + 1);
     second.reserve((end - middle) / 2 + 1);
     // Running out of memory on either thread must reach the caller as
     // bad_alloc, with the worker joined: an exception leaving a thread's
     // function, or a joinable thread being destroyed, terminates the process.
+    // Until the join only the worker touches `out`.
     std::exception_ptr workerFailure;
     std::thread worker;
     try {
       worker = std::thread([&] {
         try {
-          build(first, begin, middle, 1);
+          build(out, begin, middle, 1);
         } catch (...) {
           workerFailure = std::current_exception();
         }
@@ -163,8 +156,6 @@ private:
     if (workerFailure) {
       std::rethrow_exception(workerFailure);
     }
-    const std::uint32_t root = std::uint32_t(out.size()) - 1;
-    appendShifted(out, first);
     out[root].index = std::uint32_t(out.size());
     appendShifted(out, second);
     return true;
@@ -465,13 +456,7 @@ private:
   std::vector<Node> &nodes_;
   std::uint32_t parallelFrom_;
   // What binning and partitioning read, kept together and moved in place.
-  struct Ref {
-    float lo[3];
-    float hi[3];
-    std::uint32_t id;
-
-    float centroid(int axis) const { return 0.5f * lo[axis] + 0.5f * hi[axis]; }
-  };
+  using Ref = BvhBuildBox;
   std::vector<Ref> refs_;
 };
 

@@ -276,6 +276,7 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
       alwaysTested_.push_back({&shape, std::uint32_t(position)});
       return;
     }
+    candidate.box.id = std::uint32_t(boxes.size());
     positions.push_back(candidate.prim.position);
     shapes.push_back(&shape);
     boxes.push_back(candidate.box);
@@ -290,15 +291,21 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     return;
   }
 
-  const std::vector<std::uint32_t> order =
+  // Each temporary goes as soon as it has been used, so that the largest
+  // scenes peak at the shapes, the boxes and the items.
+  std::vector<std::uint32_t> order =
       buildBvh(std::move(boxes), items, nodes_, options.parallelBuildFrom);
-  items = {};
+  std::vector<BvhBuildItem>().swap(items);
   prims_.resize(order.size());
   primShapes_.resize(order.size());
   for (std::size_t i = 0; i < order.size(); ++i) {
     prims_[i] = primOf(*shapes[order[i]], positions[order[i]]);
     primShapes_[i] = shapes[order[i]];
   }
+  std::vector<std::uint32_t>().swap(order);
+  std::vector<std::uint32_t>().swap(positions);
+  std::vector<const Shape *>().swap(shapes);
+  nodes_.shrink_to_fit();
   reaches_.reserve(nodes_.size());
   for (const Node &node : nodes_) {
     reaches_.push_back(reachOf(node));
