@@ -93,53 +93,53 @@ SceneStream::NumberResult SceneStream::readNumber(double &value) {
     return NumberResult::EndOfInput;
   }
 
-  // Take the characters a standard stream would take for a double. On the
-  // way, gather what the common case needs: at most 19 significant digits
-  // and a small exponent.
+  // Take the characters a standard stream would take for a double: a sign,
+  // digits, a point and digits, and an exponent if digits came before it.
+  // On the way, gather what the common case needs: at most 19 significant
+  // digits and a small exponent.
+  const char *const text = text_.data();
   const std::size_t start = pos_;
-  auto peekIs = [&](auto predicate) { return pos_ < n && predicate(text_[pos_]); };
-  const bool negative = text_[pos_] == '-';
-  if (text_[pos_] == '+' || text_[pos_] == '-') {
-    ++pos_;
+  std::size_t at = pos_;
+  const bool negative = text[at] == '-';
+  if (text[at] == '+' || text[at] == '-') {
+    ++at;
   }
   bool mantissa = false;
-  bool decimalPoint = false;
   std::uint64_t significand = 0;
-  int significantDigits = 0;
-  long long scale = 0; // the value is significand * 10^scale
-  bool exponentMissing = false;
-  int exponent = 0;
-  while (pos_ < n) {
-    const char c = text_[pos_];
-    if (isDigit(c)) {
+  int significantDigits = 0; // from the first non-zero one; 20 when too many
+  long long scale = 0;       // the value is significand * 10^scale
+  const auto takeDigits = [&](bool fraction) {
+    for (; at < n && isDigit(text[at]); ++at) {
       mantissa = true;
       if (significantDigits < 19) {
-        significand = significand * 10 + std::uint64_t(c - '0');
+        significand = significand * 10 + std::uint64_t(text[at] - '0');
         significantDigits += significand != 0 ? 1 : 0;
-        scale -= decimalPoint ? 1 : 0;
+        scale -= fraction ? 1 : 0;
       } else {
-        significantDigits = 20; // too many: leave it to the general parser
+        significantDigits = 20; // leave it to the general parser
       }
-    } else if (c == '.' && !decimalPoint) {
-      decimalPoint = true;
-    } else if ((c == 'e' || c == 'E') && mantissa) {
-      ++pos_;
-      const bool negativeExponent = peekIs([](char s) { return s == '-'; });
-      if (peekIs([](char s) { return s == '+' || s == '-'; })) {
-        ++pos_;
-      }
-      exponentMissing = !peekIs(isDigit);
-      while (peekIs(isDigit)) {
-        exponent = std::min(exponent * 10 + (text_[pos_] - '0'), 100000); // beyond any double
-        ++pos_;
-      }
-      scale += negativeExponent ? -exponent : exponent;
-      break;
-    } else {
-      break;
     }
-    ++pos_;
+  };
+  takeDigits(false);
+  if (at < n && text[at] == '.') {
+    ++at;
+    takeDigits(true);
   }
+  bool exponentMissing = false;
+  if (mantissa && at < n && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    const bool negativeExponent = at < n && text[at] == '-';
+    if (at < n && (text[at] == '+' || text[at] == '-')) {
+      ++at;
+    }
+    exponentMissing = !(at < n && isDigit(text[at]));
+    long long exponent = 0;
+    for (; at < n && isDigit(text[at]); ++at) {
+      exponent = std::min(exponent * 10 + (text[at] - '0'), 100000LL); // beyond any double
+    }
+    scale += negativeExponent ? -exponent : exponent;
+  }
+  pos_ = at;
   if (pos_ == n) {
     end_ = true;
   }
