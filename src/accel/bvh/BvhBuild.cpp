@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <exception>
 #include <limits>
 #include <span>
-#include <thread>
 #include <utility>
 
 #include "accel/bvh/BvhBounds.h"
+#include "accel/bvh/TwoThreads.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -117,7 +116,8 @@ private:
       return;
     }
     out[self].meta = std::uint8_t(axis << BvhIntersector::kAxisShift);
-    if (depth == 0 && count >= parallelFrom_ && buildHalvesInParallel(out, begin, middle, end)) {
+    if (depth == 0 && count >= parallelFrom_) {
+      buildHalvesInParallel(out, begin, middle, end);
       return;
     }
     build(out, begin, middle, depth + 1);
@@ -127,42 +127,15 @@ private:
 
   // Builds the root's two subtrees on two threads, the first straight into
   // `out` after the root and the second into a vector of its own, appended
-  // after it; false (nothing appended) if no thread could be started.
-  bool buildHalvesInParallel(std::vector<Node> &out, std::uint32_t begin, std::uint32_t middle,
+  // after it. Until both are done only the first thread touches `out`.
+  void buildHalvesInParallel(std::vector<Node> &out, std::uint32_t begin, std::uint32_t middle,
                              std::uint32_t end) {
     const std::uint32_t root = std::uint32_t(out.size()) - 1;
     std::vector<Node> second;
     second.reserve((end - middle) / 2 + 1);
-    // Running out of memory on either thread must reach the caller as
-    // bad_alloc, with the worker joined: an exception leaving a thread's
-    // function, or a joinable thread being destroyed, terminates the process.
-    // Until the join only the worker touches `out`.
-    std::exception_ptr workerFailure;
-    std::thread worker;
-    try {
-      worker = std::thread([&] {
-        try {
-          build(out, begin, middle, 1);
-        } catch (...) {
-          workerFailure = std::current_exception();
-        }
-      });
-    } catch (...) {
-      return false; // no thread (or no memory for one): build on this thread
-    }
-    try {
-      build(second, middle, end, 1);
-    } catch (...) {
-      worker.join();
-      throw;
-    }
-    worker.join();
-    if (workerFailure) {
-      std::rethrow_exception(workerFailure);
-    }
+    inTwoThreads([&] { build(out, begin, middle, 1); }, [&] { build(second, middle, end, 1); });
     out[root].index = std::uint32_t(out.size());
     appendShifted(out, second);
-    return true;
   }
 
   // Appends a subtree built in its own vector, moving its child indices.
@@ -357,11 +330,33 @@ private:
     return true;
   }
 
+  // A cone of unit vectors (sign ignored) around a quantised axis.
+  struct Cone {
+    bool empty = true;  // no triangle below
+    bool valid = false; // axis and spread bound every normal below
+    std::int8_t axis[3] = {0, 0, 0};
+    std::uint8_t spread = BvhIntersector::kNoCone;
+  };
+
   // Fills in, from the leaves up, what the ray-dependent inflation needs:
   // the sphere flag, the largest |e1| |e2| and aspect, and the normal cone.
+  // The root's two subtrees, each a range of nodes, may take a thread each.
   void summarise() {
     std::vector<Cone> cones(nodes_.size());
-    for (std::size_t n = nodes_.size(); n-- > 0;) {
+    const Node &root = nodes_[0];
+    if (!root.isLeaf() && items_.size() >= parallelFrom_) {
+      const std::size_t second = root.secondChild();
+      inTwoThreads([&] { summarise(cones, second, nodes_.size()); },
+                   [&] { summarise(cones, 1, second); });
+      summarise(cones, 0, 1);
+    } else {
+      summarise(cones, 0, nodes_.size());
+    }
+  }
+
+  // Summarises nodes_[begin, end), children first (they come after their parent).
+  void summarise(std::vector<Cone> &cones, std::size_t begin, std::size_t end) {
+    for (std::size_t n = end; n-- > begin;) {
       Node &node = nodes_[n];
       const std::uint32_t count = node.meta & BvhIntersector::kCountMask;
       Cone &cone = cones[n];
@@ -399,14 +394,6 @@ private:
       store(cone, node);
     }
   }
-
-  // A cone of unit vectors (sign ignored) around a quantised axis.
-  struct Cone {
-    bool empty = true;  // no triangle below
-    bool valid = false; // axis and spread bound every normal below
-    std::int8_t axis[3] = {0, 0, 0};
-    std::uint8_t spread = BvhIntersector::kNoCone;
-  };
 
   static void unitAxis(const std::int8_t q[3], double out[3]) {
     const double length =
