@@ -8,6 +8,8 @@
 #include "scene/Lights.h"
 #include "scene/ShapeArena.h"
 
+class SceneStream;
+
 // Everything the renderer reads: the camera, the ambient colour and three
 // singly linked lists built by prepending, so traversal visits the most
 // recently added element first. The scene owns every light and shape; the
@@ -58,5 +60,9 @@ public:
   std::uint32_t firstMaterialLine = 0;
 
 private:
+  // Reads every command of `in` into this scene; the message for the first
+  // fault in the text, or empty.
+  std::string readCommands(SceneStream &in);
+
   ShapeArena shapeArena_;
 };
