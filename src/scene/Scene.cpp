@@ -19,12 +19,7 @@ template <typename Node> void releaseList(Node *head) {
 Scene::~Scene() {
   releaseList(pointLights);
   releaseList(directionLights);
-  // The arena frees the memory afterwards.
-  for (Shape *shape = shapes; shape != nullptr;) {
-    Shape *next = shape->next;
-    shape->~Shape();
-    shape = next;
-  }
+  // The shapes go with their arena.
 }
 
 void Scene::setCamera(const Vec3 &eyePoint, const Vec3 &lookAt, const Vec3 &upVector,

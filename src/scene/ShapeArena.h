@@ -3,13 +3,14 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 // Storage for many small objects in large blocks: a scene of a million
 // triangles then pays neither a heap header nor a heap call per shape. The
-// arena only provides the memory; whoever makes an object destroys it
-// before the arena goes.
+// objects are never destroyed, only their memory released, so they must be
+// trivially destructible.
 class ShapeArena {
 public:
   ShapeArena() = default;
@@ -19,6 +20,7 @@ public:
   // Constructs a T in the arena; bad_alloc when no block can be had.
   template <typename T, typename... Args> T *make(Args &&...args) {
     static_assert(sizeof(T) <= kBlockBytes && alignof(T) <= kBlockAlignment);
+    static_assert(std::is_trivially_destructible_v<T>, "the arena never destroys its objects");
     std::size_t offset = (used_ + alignof(T) - 1) / alignof(T) * alignof(T);
     if (blocks_.empty() || offset + sizeof(T) > kBlockBytes) {
       blocks_.reserve(blocks_.size() + 1); // so that push_back cannot throw and leak

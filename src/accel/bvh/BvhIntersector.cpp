@@ -339,8 +339,8 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     return;
   }
 
-  // Each temporary goes as soon as it has been used, so that the largest
-  // scenes peak at the shapes, the boxes and the items.
+  // Each temporary goes as soon as it has been used: a large scene's memory
+  // then peaks no higher than with the finished hierarchy.
   std::vector<std::uint32_t> order =
       buildBvh(std::move(boxes), items, nodes_, options.parallelBuildFrom);
   std::vector<BvhBuildItem>().swap(items);
