@@ -94,12 +94,7 @@ private:
     out.emplace_back();
     Box bounds;
     Box centroidBounds;
-    for (std::uint32_t i = begin; i < end; ++i) {
-      const Ref &ref = refs_[i];
-      bounds.grow(ref.lo, ref.hi);
-      const float centre[3] = {ref.centroid(0), ref.centroid(1), ref.centroid(2)};
-      centroidBounds.grow(centre, centre);
-    }
+    measure(begin, end, bounds, centroidBounds);
     {
       Node &node = out[self];
       std::copy(bounds.lo, bounds.lo + 3, node.lo);
@@ -123,6 +118,45 @@ private:
     build(out, begin, middle, depth + 1);
     out[self].index = std::uint32_t(out.size());
     build(out, middle, end, depth + 1);
+  }
+
+  // The box of refs_[begin, end) and the box of their centroids. With SSE2
+  // in four-lane steps: _mm_min_ps(x, m) is x < m ? x : m, which is
+  // std::min(m, x) in every case (signed zeros included), so the boxes are
+  // the same.
+  void measure(std::uint32_t begin, std::uint32_t end, Box &bounds, Box &centroids) const {
+#if defined(__SSE2__)
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 firstThree = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
+    __m128 lo = _mm_set1_ps(INFINITY);
+    __m128 hi = _mm_set1_ps(-INFINITY);
+    __m128 centreLo = lo;
+    __m128 centreHi = hi;
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const Ref &ref = refs_[i];
+      const __m128 refLo = _mm_loadu_ps(ref.lo); // lo[0..2], hi[0]
+      const __m128 refHi = _mm_and_ps(_mm_loadu_ps(ref.hi), firstThree);
+      const __m128 centre = _mm_add_ps(_mm_mul_ps(half, refLo), _mm_mul_ps(half, refHi));
+      lo = _mm_min_ps(refLo, lo);
+      hi = _mm_max_ps(refHi, hi);
+      centreLo = _mm_min_ps(centre, centreLo);
+      centreHi = _mm_max_ps(centre, centreHi);
+    }
+    alignas(16) float lanes[4][4];
+    _mm_store_ps(lanes[0], lo);
+    _mm_store_ps(lanes[1], hi);
+    _mm_store_ps(lanes[2], centreLo);
+    _mm_store_ps(lanes[3], centreHi);
+    bounds.grow(lanes[0], lanes[1]);
+    centroids.grow(lanes[2], lanes[3]);
+#else
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const Ref &ref = refs_[i];
+      bounds.grow(ref.lo, ref.hi);
+      const float centre[3] = {ref.centroid(0), ref.centroid(1), ref.centroid(2)};
+      centroids.grow(centre, centre);
+    }
+#endif
   }
 
   // Builds the root's two subtrees on two threads, the first straight into
@@ -203,8 +237,8 @@ private:
                       _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(at, _mm_setzero_ps()), top)));
       for (int a = 0; a < 3; ++a) {
         FourBin &box = boxes[a][bin[a]];
-        box.lo = _mm_min_ps(box.lo, refLo);
-        box.hi = _mm_max_ps(box.hi, refHi);
+        box.lo = _mm_min_ps(refLo, box.lo); // std::min(box.lo, refLo), as measure() says
+        box.hi = _mm_max_ps(refHi, box.hi);
         ++bins[a][bin[a]].count;
       }
     }
