@@ -23,7 +23,9 @@ public:
     static_assert(std::is_trivially_destructible_v<T>, "the arena never destroys its objects");
     std::size_t offset = (used_ + alignof(T) - 1) / alignof(T) * alignof(T);
     if (blocks_.empty() || offset + sizeof(T) > kBlockBytes) {
-      blocks_.reserve(blocks_.size() + 1); // so that push_back cannot throw and leak
+      if (blocks_.size() == blocks_.capacity()) {
+        blocks_.reserve(2 * blocks_.size() + 16); // first, so that push_back cannot throw and leak
+      }
       blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(kBlockBytes));
       offset = 0;
     }
