@@ -68,8 +68,9 @@ struct Box {
 class Builder {
 public:
   Builder(std::vector<BvhBuildBox> boxes, const std::vector<BvhBuildItem> &items,
-          std::vector<Node> &nodes, std::uint32_t parallelFrom)
-      : items_(items), nodes_(nodes), parallelFrom_(parallelFrom), refs_(std::move(boxes)) {}
+          std::vector<Node> &nodes, const BvhOptions &options)
+      : items_(items), nodes_(nodes), parallelFrom_(options.parallelBuildFrom),
+        fourLanes_(options.fourLaneBuild), refs_(std::move(boxes)) {}
 
   std::vector<std::uint32_t> run() {
     nodes_.clear();
@@ -126,6 +127,21 @@ private:
   // the same.
   void measure(std::uint32_t begin, std::uint32_t end, Box &bounds, Box &centroids) const {
 #if defined(__SSE2__)
+    if (fourLanes_) {
+      measureFourLanes(begin, end, bounds, centroids);
+      return;
+    }
+#endif
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const Ref &ref = refs_[i];
+      bounds.grow(ref.lo, ref.hi);
+      const float centre[3] = {ref.centroid(0), ref.centroid(1), ref.centroid(2)};
+      centroids.grow(centre, centre);
+    }
+  }
+
+#if defined(__SSE2__)
+  void measureFourLanes(std::uint32_t begin, std::uint32_t end, Box &bounds, Box &centroids) const {
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128 firstThree = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
     __m128 lo = _mm_set1_ps(INFINITY);
@@ -149,15 +165,8 @@ private:
     _mm_store_ps(lanes[3], centreHi);
     bounds.grow(lanes[0], lanes[1]);
     centroids.grow(lanes[2], lanes[3]);
-#else
-    for (std::uint32_t i = begin; i < end; ++i) {
-      const Ref &ref = refs_[i];
-      bounds.grow(ref.lo, ref.hi);
-      const float centre[3] = {ref.centroid(0), ref.centroid(1), ref.centroid(2)};
-      centroids.grow(centre, centre);
-    }
-#endif
   }
+#endif
 
   // Builds the root's two subtrees on two threads, the first straight into
   // `out` after the root and the second into a vector of its own, appended
@@ -214,6 +223,17 @@ private:
   void binAllAxes(std::uint32_t begin, std::uint32_t end, int binCount, const float lo[3],
                   const float scale[3], Bins &bins) const {
 #if defined(__SSE2__)
+    if (fourLanes_) {
+      binAllAxesFourLanes(begin, end, binCount, lo, scale, bins);
+      return;
+    }
+#endif
+    binEachAxis(begin, end, binCount, lo, scale, bins);
+  }
+
+#if defined(__SSE2__)
+  void binAllAxesFourLanes(std::uint32_t begin, std::uint32_t end, int binCount, const float lo[3],
+                           const float scale[3], Bins &bins) const {
     struct alignas(16) FourBin {
       __m128 lo = _mm_set1_ps(INFINITY);
       __m128 hi = _mm_set1_ps(-INFINITY);
@@ -252,10 +272,8 @@ private:
         std::copy(h, h + 3, bins[a][b].box.hi);
       }
     }
-#else
-    binEachAxis(begin, end, binCount, lo, scale, bins);
-#endif
   }
+#endif
 
   // Picks a split of refs_[begin, end) and partitions it; false for a leaf.
   bool chooseSplit(std::uint32_t begin, std::uint32_t end, int depth, const Box &bounds,
@@ -543,6 +561,7 @@ private:
   const std::vector<BvhBuildItem> &items_;
   std::vector<Node> &nodes_;
   std::uint32_t parallelFrom_;
+  bool fourLanes_;
   // What binning and partitioning read, kept together and moved in place.
   using Ref = BvhBuildBox;
   std::vector<Ref> refs_;
@@ -553,6 +572,6 @@ private:
 std::vector<std::uint32_t> buildBvh(std::vector<BvhBuildBox> boxes,
                                     const std::vector<BvhBuildItem> &items,
                                     std::vector<BvhIntersector::Node> &nodes,
-                                    std::uint32_t parallelFrom) {
-  return Builder(std::move(boxes), items, nodes, parallelFrom).run();
+                                    const BvhOptions &options) {
+  return Builder(std::move(boxes), items, nodes, options).run();
 }

@@ -27,10 +27,11 @@ struct BvhBuildItem {
 // Builds the hierarchy over the shapes of `boxes` (at least one; box i has
 // id i) and `items` (indexed by id) with a binned surface area heuristic into
 // `nodes` (root first) and returns the ids in leaf order. The builder sorts
-// the boxes in place and lets them go before it returns. From `parallelFrom`
-// shapes the root's two halves are built on two threads; the nodes come out
-// the same either way.
+// the boxes in place and lets them go before it returns. From
+// options.parallelBuildFrom shapes the root's two halves are built on two
+// threads; the nodes come out the same either way, and with or without
+// options.fourLaneBuild.
 std::vector<std::uint32_t> buildBvh(std::vector<BvhBuildBox> boxes,
                                     const std::vector<BvhBuildItem> &items,
                                     std::vector<BvhIntersector::Node> &nodes,
-                                    std::uint32_t parallelFrom);
+                                    const BvhOptions &options);

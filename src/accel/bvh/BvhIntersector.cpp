@@ -341,8 +341,7 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
 
   // Each temporary goes as soon as it has been used: a large scene's memory
   // then peaks no higher than with the finished hierarchy.
-  std::vector<std::uint32_t> order =
-      buildBvh(std::move(boxes), items, nodes_, options.parallelBuildFrom);
+  std::vector<std::uint32_t> order = buildBvh(std::move(boxes), items, nodes_, options);
   std::vector<BvhBuildItem>().swap(items);
   prims_.resize(order.size());
   primShapes_.resize(order.size());

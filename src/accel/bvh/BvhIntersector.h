@@ -14,8 +14,11 @@ struct BvhOptions {
   // Queries test four child boxes at a time in float where the processor has
   // SSE2 (every x86-64 one); false, or without SSE2: one box at a time in double.
   bool wideNodes = true;
-  // From this many shapes the root's two halves are built on two threads.
+  // From this many shapes the building is shared by two threads.
   std::uint32_t parallelBuildFrom = 20000;
+  // The builder measures and bins boxes four lanes at a time where the
+  // processor has SSE2; false: one box at a time. The tree is the same.
+  bool fourLaneBuild = true;
 };
 
 // A bounding volume hierarchy over a shape list that answers exactly as
