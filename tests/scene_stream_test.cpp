@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -118,17 +119,30 @@ std::string loaded(const std::function<int(Scene &)> &load) {
 // a fault) it loads as the same text in memory does.
 TEST(SceneFile, LoadsAsTheSameTextInMemory) {
   const std::size_t seam = SceneStream::kPieceBytes;
+  // Comment lines of `size` characters in all; the count of lines they take
+  // is `padLines(size)`.
+  const auto pad = [](std::size_t size) {
+    std::string text;
+    for (; size >= 100; size -= 100) {
+      text += "#" + std::string(98, '-') + "\n";
+    }
+    return text + std::string(size, '\n');
+  };
+  const auto padLines = [&](std::size_t size) {
+    const std::string text = pad(size);
+    return std::size_t(std::count(text.begin(), text.end(), '\n'));
+  };
   const std::string body = "camera\r\n0 0 5 0 0 0\r\n0 1 0 40\r\nmaterial\r\n0.25 1 1 1 0\r\n"
                            "triangle\r\n-1.5 2.25e1 3\r\n4 5 6\r\n7 8 9\r\nsphere\r\n0 0 0 2\r\r\n";
   std::vector<std::string> texts;
   for (std::size_t shift = 0; shift < body.size(); ++shift) {
-    texts.push_back(std::string(seam - shift, '\n') + body);
+    texts.push_back(pad(seam - shift) + body);
   }
   texts.push_back(body + "triangle\n" + std::string(3 * seam, '0') + "1.5 2 3 4 5 6 7 8 9\n");
   texts.push_back(body + "triangle\n1 2" + std::string(3 * seam, ' ') + "3 4 5 6 7 8 9\r");
-  texts.push_back(std::string(seam - 5, '\n') + "triangle\n1 2 3 4 5 6 7 8 x9\n" + body);
-  texts.push_back(std::string(seam - 200, '\n') + "# " + std::string(300, 'c') + "\n" + body);
-  texts.push_back(std::string(seam - 1, '\n') + "\r");
+  texts.push_back(pad(seam - 5) + "triangle\n1 2 3 4 5 6 7 8 x9\n" + body);
+  texts.push_back(pad(seam - 200) + "# " + std::string(300, 'c') + "\n" + body);
+  texts.push_back(pad(seam - 1) + "\r");
   const ScratchDirectory directory;
   std::vector<std::string> outcomes; // the first line of each
   for (const std::string &text : texts) {
@@ -143,10 +157,12 @@ TEST(SceneFile, LoadsAsTheSameTextInMemory) {
   for (std::size_t i = 0; i + 3 < n; ++i) {
     EXPECT_EQ(outcomes[i].substr(0, 9), "1 camera ") << i;
   }
-  EXPECT_EQ(outcomes[n - 3], "Line " + std::to_string(seam - 4) + ": Bad number in triangle");
-  EXPECT_EQ(outcomes[n - 2],
-            "Line " + std::to_string(seam - 199) + ": Line longer than 255 characters");
-  EXPECT_EQ(outcomes[n - 1], "Line " + std::to_string(seam) + ": Unexpected command \r");
+  EXPECT_EQ(outcomes[n - 3],
+            "Line " + std::to_string(padLines(seam - 5) + 1) + ": Bad number in triangle");
+  EXPECT_EQ(outcomes[n - 2], "Line " + std::to_string(padLines(seam - 200) + 1) +
+                                 ": Line longer than 255 characters");
+  EXPECT_EQ(outcomes[n - 1],
+            "Line " + std::to_string(padLines(seam - 1) + 1) + ": Unexpected command \r");
 
   // The size limit counts every byte, read for the text or drained after a
   // fault in it.
