@@ -251,8 +251,9 @@ void ballLitAtItsSilhouette(RandomScene &random, Scene &scene, int) {
     const float off = k % 3 == 0   ? 0.0f
                       : k % 3 == 1 ? random.logUniform(1e-8f, 1e-3f)
                                    : random.unit();
-    scene.addPointLight({1, 1, 1},
-                        add(from.vertex0, add(scale(along, far), scale(from.normal, far * off))));
+    scene.addPointLight(
+        {1, 1, 1},
+        add(from.vertex0, add(scale(along, far), scale(from.normalAt(from.vertex0), far * off))));
   }
 }
 
@@ -275,7 +276,7 @@ Ray towardsPointLights(RandomScene &random, const Probe &p, int r) {
     double nearest = INFINITY;
     for (const Shape *shape : p.shapes) {
       const auto &t = static_cast<const Triangle &>(*shape);
-      const double away = std::fabs(dot(t.normal, sub(light, t.vertex0)));
+      const double away = std::fabs(dot(t.normalAt(t.vertex0), sub(light, t.vertex0)));
       if (away < nearest) {
         nearest = away;
         aim = shape;
@@ -335,7 +336,8 @@ void PrintTo(const Family &family, std::ostream *out) {
 class EveryIntersector : public testing::TestWithParam<Family> {};
 
 // Every scene's tree is sound, and built on two threads (for the scene of a
-// few thousand shapes) it has the very nodes of the serial build.
+// few thousand shapes), or one box at a time rather than four, it has the
+// very nodes and prims of the serial four-lane build.
 TEST_P(EveryIntersector, AnswersAsTheShapeList) {
   const Family &family = GetParam();
   const int rays = family.rays > 100 ? family.rays / WORK_DIVISOR : family.rays;
@@ -352,10 +354,20 @@ TEST_P(EveryIntersector, AnswersAsTheShapeList) {
 #if defined(__SSE2__)
     EXPECT_TRUE(family.seed != kTwoThreadsSeed || serial.usesWideNodes());
 #endif
-    ASSERT_EQ(parallel.nodes().size(), serial.nodes().size());
-    for (std::size_t n = 0; n < serial.nodes().size(); ++n) {
-      ASSERT_EQ(std::memcmp(&parallel.nodes()[n], &serial.nodes()[n], sizeof(serial.nodes()[n])), 0)
-          << "node " << n;
+    const BvhIntersector oneLane(scene.shapes,
+                                 {.parallelBuildFrom = 0xffffffffu, .fourLaneBuild = false});
+    for (const BvhIntersector *other : {&parallel, &oneLane}) {
+      ASSERT_EQ(other->nodes().size(), serial.nodes().size());
+      for (std::size_t n = 0; n < serial.nodes().size(); ++n) {
+        ASSERT_EQ(std::memcmp(&other->nodes()[n], &serial.nodes()[n], sizeof(serial.nodes()[n])), 0)
+            << "node " << n;
+      }
+      ASSERT_EQ(other->prims().size(), serial.prims().size());
+      for (std::size_t p = 0; p < serial.prims().size(); ++p) {
+        ASSERT_EQ(std::memcmp(&other->prims()[p], &serial.prims()[p], sizeof(serial.prims()[p])), 0)
+            << "prim " << p;
+      }
+      ASSERT_EQ(other->alwaysTestedCount(), serial.alwaysTestedCount());
     }
     std::vector<Candidate> candidates = fastIntersectors(scene);
     candidates.push_back({"bvh built on two threads", nullptr, true});

@@ -3,15 +3,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "captured_stdout.h"
+#include "geometry/Sphere.h"
+#include "geometry/Triangle.h"
 #include "scene/Scene.h"
 #include "scene/SceneStream.h"
+#include "scratch_directory.h"
 
 namespace {
 
@@ -39,7 +47,11 @@ TEST(SceneStreamNumbers, ReadAsStandardStreamExtractionReadsThem) {
       "1|-0.|+.5|.5e1|1e-3x|1.5.3|00012|1E+2|7e|2e+|-|.|+-1|abc|1ee5|0x1p3|1e-400|3.4e39|  \n\t 42|"
       "1e400|-1e400|4.9e-324|2.4e-324|2.5e-324|-1e-400|1e-320|2.2250738585072011e-308|"
       "1.7976931348623157e308|1.7976931348623159e308|"
-      "1.00000000000000011102230246251565404236316680908203125|123456789012345678901234567890");
+      "1.00000000000000011102230246251565404236316680908203125|123456789012345678901234567890|"
+      "-.5|5.|0.000123|9007199254740992|9007199254740993|1e22|1e23|123456789e-22|-0e5|1e-22|"
+      "1234567890123456789|12345678901234567891|0.00000000000000000000000001234|1."
+      "0000000000000000000|"
+      "1e-100000|1e100000");
   for (std::string input; std::getline(inputs, input, '|');) {
     readsAsAStream(input.c_str());
   }
@@ -77,4 +89,90 @@ TEST(SceneLines, EveryCommandKnowsTheFileLineOfItsKeyword) {
   EXPECT_EQ(scene.shapes->next->sourceLine, 14u); // the sphere
   EXPECT_EQ(scene.pointLights->sourceLine, 19u);
   EXPECT_EQ(scene.directionLights->sourceLine, 22u);
+}
+
+namespace {
+
+// What a load gives: its status, its message and every shape with its line.
+std::string loaded(const std::function<int(Scene &)> &load) {
+  Scene scene;
+  int status = 0;
+  std::ostringstream out;
+  out << capturedStdout([&] { status = load(scene); }) << status << " camera " << scene.cameraLine
+      << "\n";
+  for (const Shape *shape = scene.shapes; shape != nullptr; shape = shape->next) {
+    out << shape->sourceLine << " " << shape->material.color.x << " ";
+    if (shape->kind == Shape::Kind::Triangle) {
+      const auto &t = static_cast<const Triangle &>(*shape);
+      out << t.vertex0.x << " " << t.vertex1.y << " " << t.vertex2.z << "\n";
+    } else {
+      out << static_cast<const Sphere &>(*shape).radius << "\n";
+    }
+  }
+  return out.str();
+}
+
+} // namespace
+
+// A file is read a piece at a time. Whatever falls on the seams between
+// pieces (a CR LF, a number, a run of blanks or a token longer than a piece,
+// a fault) it loads as the same text in memory does.
+TEST(SceneFile, LoadsAsTheSameTextInMemory) {
+  const std::size_t seam = SceneStream::kPieceBytes;
+  // Comment lines of `size` characters in all; the count of lines they take
+  // is `padLines(size)`.
+  const auto pad = [](std::size_t size) {
+    std::string text;
+    for (; size >= 100; size -= 100) {
+      text += "#" + std::string(98, '-') + "\n";
+    }
+    return text + std::string(size, '\n');
+  };
+  const auto padLines = [&](std::size_t size) {
+    const std::string text = pad(size);
+    return std::size_t(std::count(text.begin(), text.end(), '\n'));
+  };
+  const std::string body = "camera\r\n0 0 5 0 0 0\r\n0 1 0 40\r\nmaterial\r\n0.25 1 1 1 0\r\n"
+                           "triangle\r\n-1.5 2.25e1 3\r\n4 5 6\r\n7 8 9\r\nsphere\r\n0 0 0 2\r\r\n";
+  std::vector<std::string> texts;
+  for (std::size_t shift = 0; shift < body.size(); ++shift) {
+    texts.push_back(pad(seam - shift) + body);
+  }
+  texts.push_back(body + "triangle\n" + std::string(3 * seam, '0') + "1.5 2 3 4 5 6 7 8 9\n");
+  texts.push_back(body + "triangle\n1 2" + std::string(3 * seam, ' ') + "3 4 5 6 7 8 9\r");
+  texts.push_back(pad(seam - 5) + "triangle\n1 2 3 4 5 6 7 8 x9\n" + body);
+  texts.push_back(pad(seam - 200) + "# " + std::string(300, 'c') + "\n" + body);
+  texts.push_back(pad(seam - 1) + "\r");
+  const ScratchDirectory directory;
+  std::vector<std::string> outcomes; // the first line of each
+  for (const std::string &text : texts) {
+    const std::string path = directory.write("scene.txt", text).string();
+    const std::string expected = loaded([&](Scene &scene) { return scene.loadText(text); });
+    ASSERT_EQ(loaded([&](Scene &scene) { return scene.load(path); }), expected)
+        << "a text of " << text.size() << " characters";
+    outcomes.push_back(expected.substr(0, expected.find('\n')));
+  }
+  // All load but the last three, which fail where they are meant to.
+  const std::size_t n = outcomes.size();
+  for (std::size_t i = 0; i + 3 < n; ++i) {
+    EXPECT_EQ(outcomes[i].substr(0, 9), "1 camera ") << i;
+  }
+  EXPECT_EQ(outcomes[n - 3],
+            "Line " + std::to_string(padLines(seam - 5) + 1) + ": Bad number in triangle");
+  EXPECT_EQ(outcomes[n - 2], "Line " + std::to_string(padLines(seam - 200) + 1) +
+                                 ": Line longer than 255 characters");
+  EXPECT_EQ(outcomes[n - 1],
+            "Line " + std::to_string(padLines(seam - 1) + 1) + ": Unexpected command \r");
+
+  // The size limit counts every byte, read for the text or drained after a
+  // fault in it.
+  const std::string path = directory.write("scene.txt", texts[0]).string();
+  for (const std::uintmax_t limit : {texts[0].size() - 1, texts[0].size()}) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"),
+                                                                std::fclose);
+    SceneStream in(file.get(), limit);
+    in.readLine();
+    in.drain();
+    EXPECT_EQ(in.readResult(), limit < texts[0].size() ? ReadResult::TooLarge : ReadResult::Ok);
+  }
 }

@@ -105,16 +105,17 @@ bool seenAndLitFromBehind(const Scene &scene, const Triangle &t) {
   if (scene.pointLights == nullptr && scene.directionLights == nullptr) {
     return false;
   }
-  if (!(dot(t.normal, sub(scene.eye, t.vertex0)) < 0.0)) {
+  const Vec3 normal = t.unitNormal();
+  if (!(dot(normal, sub(scene.eye, t.vertex0)) < 0.0)) {
     return false;
   }
   for (const DirectionLight *l = scene.directionLights; l != nullptr; l = l->next) {
-    if (!(dot(t.normal, l->direction) < 0.0)) {
+    if (!(dot(normal, l->direction) < 0.0)) {
       return false;
     }
   }
   for (const PointLight *l = scene.pointLights; l != nullptr; l = l->next) {
-    if (!(dot(t.normal, sub(l->position, t.vertex0)) < 0.0)) {
+    if (!(dot(t.unitNormal(), sub(l->position, t.vertex0)) < 0.0)) {
       return false;
     }
   }

@@ -19,7 +19,7 @@ template <typename Node> void releaseList(Node *head) {
 Scene::~Scene() {
   releaseList(pointLights);
   releaseList(directionLights);
-  releaseList(shapes);
+  // The shapes go with their arena.
 }
 
 void Scene::setCamera(const Vec3 &eyePoint, const Vec3 &lookAt, const Vec3 &upVector,
@@ -42,11 +42,12 @@ void Scene::addDirectionLight(const Vec3 &color, const Vec3 &direction) {
 }
 
 void Scene::addSphere(const Material &material, const Vec3 &center, float radius) {
-  shapes = new Sphere(shapes, material, center.x, center.y, center.z, radius);
+  shapes = shapeArena_.make<Sphere>(shapes, material, center.x, center.y, center.z, radius);
 }
 
 void Scene::addTriangle(const Material &material, const Vec3 &v0, const Vec3 &v1, const Vec3 &v2) {
-  shapes = new Triangle(shapes, material, v0.x, v0.y, v0.z, v1.x, v1.y, v1.z, v2.x, v2.y, v2.z);
+  shapes = shapeArena_.make<Triangle>(shapes, material, v0.x, v0.y, v0.z, v1.x, v1.y, v1.z, v2.x,
+                                      v2.y, v2.z);
 }
 
 std::size_t Scene::shapeCount() const {

@@ -6,10 +6,14 @@
 
 #include "geometry/Shape.h"
 #include "scene/Lights.h"
+#include "scene/ShapeArena.h"
+
+class SceneStream;
 
 // Everything the renderer reads: the camera, the ambient colour and three
 // singly linked lists built by prepending, so traversal visits the most
-// recently added element first. The scene owns every light and shape.
+// recently added element first. The scene owns every light and shape; the
+// shapes live in its arena.
 class Scene {
 public:
   Scene() = default;
@@ -54,4 +58,11 @@ public:
   std::uint32_t cameraLine = 0;
   std::uint32_t ambientLine = 0;
   std::uint32_t firstMaterialLine = 0;
+
+private:
+  // Reads every command of `in` into this scene; the message for the first
+  // fault in the text, or empty.
+  std::string readCommands(SceneStream &in);
+
+  ShapeArena shapeArena_;
 };

@@ -3,10 +3,15 @@
 // may separate them. Blank lines and lines starting with '#' are skipped.
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <utility>
 
 #include "io/Console.h"
 #include "io/WholeFile.h"
@@ -49,12 +54,39 @@ Vec3 vec(const float *v) {
 
 } // namespace
 
+namespace {
+
+struct CloseFile {
+  void operator()(std::FILE *file) const { std::fclose(file); }
+};
+
+} // namespace
+
 int Scene::load(const std::string &path) {
   // Memory runs out as a bad_alloc from the containers and the shape lists;
   // a huge scene then ends with a message instead of an abort.
   try {
-    std::string text;
-    switch (readWholeFile(path, text, kMaxInputBytes)) {
+    // Closed on every way out.
+    const std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "rb"));
+    if (file == nullptr) {
+      sayLine("Error opening input file " + path);
+      return 0;
+    }
+    // A regular file beyond the limit is refused before it is read. Any
+    // other is read to its end even after a fault in its text, so that a
+    // read error or too much input is reported first, as it would be had the
+    // whole file been read before any of it was parsed.
+    std::error_code noSize;
+    const std::uintmax_t size = std::filesystem::file_size(path, noSize);
+    std::string problem;
+    ReadResult read = ReadResult::TooLarge;
+    if (noSize || size <= kMaxInputBytes) {
+      SceneStream in(file.get(), kMaxInputBytes);
+      problem = readCommands(in);
+      in.drain();
+      read = in.readResult();
+    }
+    switch (read) {
     case ReadResult::CannotOpen:
       sayLine("Error opening input file " + path);
       return 0;
@@ -68,7 +100,11 @@ int Scene::load(const std::string &path) {
     case ReadResult::Ok:
       break;
     }
-    return loadText(std::move(text));
+    if (!problem.empty()) {
+      sayLine(problem);
+      return 0;
+    }
+    return 1;
   } catch (const std::bad_alloc &) {
     sayLine("Not enough memory to load input file " + path);
     return 0;
@@ -77,13 +113,24 @@ int Scene::load(const std::string &path) {
 
 int Scene::loadText(std::string text) {
   SceneStream in(std::move(text));
+  const std::string problem = readCommands(in);
+  if (!problem.empty()) {
+    sayLine(problem);
+    return 0;
+  }
+  return 1;
+}
+
+std::string Scene::readCommands(SceneStream &in) {
   Material material;
   // Counts to one past the last line, which for a file of kMaxInputBytes
   // newlines is one more than a 32-bit integer holds.
   long long lineNumber = 0;
 
   while (!in.atEnd()) {
-    const std::size_t lineStart = in.position();
+    // The line as an editor counts it, for diagnostics; lineNumber is the
+    // nominal count the messages use.
+    const std::uint32_t sourceLine = in.line();
     const std::string line = in.readLine();
     ++lineNumber;
 
@@ -96,15 +143,13 @@ int Scene::loadText(std::string text) {
     }
     const bool skipped = line.empty() || line[0] == '#';
     if (command == nullptr && !skipped) {
-      sayLine("Line " + std::to_string(lineNumber) + ": Unexpected command " + line);
-      return 0;
+      return "Line " + std::to_string(lineNumber) + ": Unexpected command " + line;
     }
     if (in.failed() && !in.atEnd()) {
       // An overlong line that is not reported as an unexpected command: the
       // rest of it cannot be read, so stop rather than guess.
-      sayLine("Line " + std::to_string(lineNumber) + ": Line longer than " +
-              std::to_string(SceneStream::kMaxLineLength) + " characters");
-      return 0;
+      return "Line " + std::to_string(lineNumber) + ": Line longer than " +
+             std::to_string(SceneStream::kMaxLineLength) + " characters";
     }
     if (command == nullptr) {
       continue;
@@ -115,17 +160,13 @@ int Scene::loadText(std::string text) {
     for (int i = 0; i < command->numbers; ++i) {
       double value = 0.0;
       if (in.readNumber(value) == SceneStream::NumberResult::Malformed) {
-        sayLine("Line " + std::to_string(lineNumber) + ": Bad number in " +
-                std::string(command->keyword));
-        return 0;
+        return "Line " + std::to_string(lineNumber) + ": Bad number in " +
+               std::string(command->keyword);
       }
       n[i] = float(value);
     }
     in.discardOne();
 
-    // The line as an editor counts it, for diagnostics; lineNumber above is
-    // the nominal count the messages use.
-    const std::uint32_t sourceLine = in.lineAt(lineStart);
     switch (command->kind) {
     case Kind::Camera:
       setCamera(vec(n), vec(n + 3), vec(n + 6), n[9]);
@@ -163,5 +204,5 @@ int Scene::loadText(std::string text) {
     }
     lineNumber += command->lines - 1;
   }
-  return 1;
+  return {};
 }

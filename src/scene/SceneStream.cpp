@@ -17,11 +17,16 @@ bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Removes each CR that is immediately followed by LF, in place.
-void dropCarriageReturnsBeforeNewlines(std::string &text) {
-  std::size_t out = 0;
+// Removes each CR from `from` on that is immediately followed by LF, in
+// place. Most files have none, and memchr finds that out many bytes at a time.
+void dropCarriageReturnsBeforeNewlines(std::string &text, std::size_t from) {
+  const std::size_t first = text.find('\r', from);
+  if (first == std::string::npos) {
+    return;
+  }
+  std::size_t out = first;
   const std::size_t n = text.size();
-  for (std::size_t in = 0; in < n; ++in) {
+  for (std::size_t in = first; in < n; ++in) {
     if (text[in] == '\r' && in + 1 < n && text[in + 1] == '\n') {
       continue;
     }
@@ -33,7 +38,69 @@ void dropCarriageReturnsBeforeNewlines(std::string &text) {
 } // namespace
 
 SceneStream::SceneStream(std::string text) : text_(std::move(text)) {
-  dropCarriageReturnsBeforeNewlines(text_);
+  dropCarriageReturnsBeforeNewlines(text_, 0);
+}
+
+SceneStream::SceneStream(std::FILE *file, std::uintmax_t maxBytes)
+    : file_(file), maxBytes_(maxBytes) {}
+
+void SceneStream::ensure(std::size_t count) {
+  while (text_.size() - pos_ < count && refill()) {
+  }
+}
+
+bool SceneStream::refill() {
+  if (file_ == nullptr) {
+    return false;
+  }
+  countLinesTo(pos_);
+  text_.erase(0, pos_);
+  windowStart_ += pos_;
+  pos_ = 0;
+  const std::size_t kept = text_.size();
+  if (pendingReturn_) {
+    text_.push_back('\r');
+    pendingReturn_ = false;
+  }
+  const std::size_t from = text_.size();
+  text_.resize(from + kPieceBytes);
+  const std::size_t got = std::fread(text_.data() + from, 1, kPieceBytes, file_);
+  text_.resize(from + got);
+  bytesRead_ += got;
+  if (bytesRead_ > maxBytes_) {
+    readResult_ = ReadResult::TooLarge;
+    text_.resize(from);
+    file_ = nullptr;
+  } else if (got < kPieceBytes) {
+    readResult_ = std::ferror(file_) != 0 ? ReadResult::CannotRead : ReadResult::Ok;
+    file_ = nullptr;
+  }
+  dropCarriageReturnsBeforeNewlines(text_, kept);
+  if (file_ != nullptr && text_.size() > kept && text_.back() == '\r') {
+    text_.pop_back();
+    pendingReturn_ = true;
+  }
+  return true;
+}
+
+void SceneStream::drain() {
+  if (file_ == nullptr) {
+    return;
+  }
+  char scratch[1 << 16];
+  while (true) {
+    const std::size_t got = std::fread(scratch, 1, sizeof scratch, file_);
+    bytesRead_ += got;
+    if (bytesRead_ > maxBytes_) {
+      readResult_ = ReadResult::TooLarge;
+      break;
+    }
+    if (got < sizeof scratch) {
+      readResult_ = std::ferror(file_) != 0 ? ReadResult::CannotRead : ReadResult::Ok;
+      break;
+    }
+  }
+  file_ = nullptr;
 }
 
 std::string SceneStream::lineText(std::size_t begin, std::size_t end) const {
@@ -45,6 +112,7 @@ std::string SceneStream::readLine() {
   if (failed_) {
     return {};
   }
+  ensure(kMaxLineLength + 1);
   const std::size_t start = pos_;
   const std::size_t n = text_.size();
   bool extracted = false;
@@ -73,51 +141,106 @@ std::string SceneStream::readLine() {
   return lineText(start, pos_);
 }
 
+// Takes the characters a standard stream would take for a double from
+// text[start, n): a sign, digits, a point and digits, and an exponent if
+// digits came before it. On the way, gathers what the common case needs: at
+// most 19 digits and a small exponent.
+SceneStream::NumberToken SceneStream::scanNumber(const char *text, std::size_t start,
+                                                 std::size_t n) {
+  NumberToken token;
+  std::size_t at = start;
+  token.negative = text[at] == '-';
+  if (text[at] == '+' || text[at] == '-') {
+    ++at;
+  }
+  // Wraps beyond 19 digits, but then the token is not exact.
+  std::uint64_t significand = 0;
+  std::size_t digits = 0;
+  const auto takeDigits = [&] {
+    const std::size_t first = at;
+    for (unsigned d; at < n && (d = unsigned(text[at]) - '0') <= 9; ++at) {
+      significand = significand * 10 + d;
+    }
+    digits += at - first;
+    return at - first;
+  };
+  takeDigits();
+  long long scale = 0;
+  if (at < n && text[at] == '.') {
+    ++at;
+    scale = -static_cast<long long>(takeDigits());
+  }
+  bool exponentMissing = false;
+  if (digits > 0 && at < n && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    const bool negativeExponent = at < n && text[at] == '-';
+    if (at < n && (text[at] == '+' || text[at] == '-')) {
+      ++at;
+    }
+    exponentMissing = !(at < n && isDigit(text[at]));
+    long long exponent = 0;
+    for (; at < n && isDigit(text[at]); ++at) {
+      exponent = std::min(exponent * 10 + (text[at] - '0'), 100000LL); // beyond any double
+    }
+    scale += negativeExponent ? -exponent : exponent;
+  }
+  token.end = at;
+  token.exact = digits > 0 && digits <= 19 && !exponentMissing;
+  token.significand = significand;
+  token.scale = scale;
+  return token;
+}
+
 SceneStream::NumberResult SceneStream::readNumber(double &value) {
   value = 0.0;
   if (failed_) {
     return NumberResult::EndOfInput;
   }
-  const std::size_t n = text_.size();
-  while (pos_ < n && isSpace(text_[pos_])) {
-    ++pos_;
+  while (true) {
+    const std::size_t size = text_.size();
+    while (pos_ < size && isSpace(text_[pos_])) {
+      ++pos_;
+    }
+    if (pos_ < size || !refill()) {
+      break;
+    }
   }
-  if (pos_ == n) {
+  if (pos_ == text_.size()) {
     end_ = true;
     failed_ = true;
     return NumberResult::EndOfInput;
   }
 
-  // Take the characters a standard stream would take for a double.
+  // A token that runs to the end of the window is taken again once more of
+  // the file is in.
   const std::size_t start = pos_;
-  auto peekIs = [&](auto predicate) { return pos_ < n && predicate(text_[pos_]); };
-  if (text_[pos_] == '+' || text_[pos_] == '-') {
-    ++pos_;
-  }
-  bool mantissa = false;
-  bool decimalPoint = false;
-  while (pos_ < n) {
-    const char c = text_[pos_];
-    if (isDigit(c)) {
-      mantissa = true;
-    } else if (c == '.' && !decimalPoint) {
-      decimalPoint = true;
-    } else if ((c == 'e' || c == 'E') && mantissa) {
-      ++pos_;
-      if (peekIs([](char s) { return s == '+' || s == '-'; })) {
-        ++pos_;
-      }
-      while (peekIs(isDigit)) {
-        ++pos_;
-      }
-      break;
-    } else {
+  ensure(kTokenLookahead);
+  NumberToken token;
+  while (true) {
+    token = scanNumber(text_.data(), start, text_.size());
+    if (token.end < text_.size() || file_ == nullptr) {
       break;
     }
-    ++pos_;
+    ensure(2 * (text_.size() - start));
   }
-  if (pos_ == n) {
+  pos_ = token.end;
+  if (pos_ == text_.size()) {
     end_ = true;
+  }
+
+  // Exact fast path: a significand below 2^53 and a power of ten up to 10^22
+  // are both exact doubles, so one multiplication or division rounds the
+  // value correctly, as the general parser does.
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (token.exact && token.significand <= (1ull << 53) && token.scale >= -22 && token.scale <= 22) {
+    const double m = double(token.significand);
+    value = token.scale >= 0 ? m * kPowersOfTen[token.scale] : m / kPowersOfTen[-token.scale];
+    if (token.negative) {
+      value = -value;
+    }
+    return NumberResult::Ok;
   }
 
   // The taken characters must form a whole number, and it must fit a double.
@@ -158,6 +281,7 @@ void SceneStream::discardOne() {
   if (failed_) {
     return;
   }
+  ensure(1);
   if (pos_ == text_.size()) {
     end_ = true;
     failed_ = true;
@@ -166,16 +290,23 @@ void SceneStream::discardOne() {
   ++pos_;
 }
 
-std::uint32_t SceneStream::lineAt(std::size_t offset) {
+void SceneStream::countLinesTo(std::size_t index) {
   // memchr scans many bytes per step; a byte-wise count would add a tenth to
   // the loading time of a large scene.
-  const char *from = text_.data() + linesCountedTo_;
-  const char *const to = text_.data() + offset;
+  const char *from = text_.data() + (linesCountedTo_ - windowStart_);
+  const char *const to = text_.data() + index;
+  if (from >= to) {
+    return;
+  }
   while ((from = static_cast<const char *>(std::memchr(from, '\n', std::size_t(to - from)))) !=
          nullptr) {
     ++linesBefore_;
     ++from;
   }
-  linesCountedTo_ = offset;
+  linesCountedTo_ = windowStart_ + index;
+}
+
+std::uint32_t SceneStream::line() {
+  countLinesTo(pos_);
   return linesBefore_ + 1;
 }

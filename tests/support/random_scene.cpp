@@ -211,7 +211,7 @@ Ray RandomScene::ray(const std::vector<const Shape *> &shapes, const Intersector
   case 2: { // grazing
     Vec3 d;
     if (const auto *t = dynamic_cast<const Triangle *>(&target)) {
-      d = add(t->edge1, scale(t->normal, (2 * unit() - 1) * 1e-3f));
+      d = add(t->edge1, scale(t->unitNormal(), (2 * unit() - 1) * 1e-3f));
     } else {
       d = cross(sub(aim, static_cast<const Sphere &>(target).center), direction());
     }

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <array>
-#include <exception>
 #include <limits>
 #include <span>
-#include <thread>
 #include <utility>
 
 #include "accel/bvh/BvhBounds.h"
+#include "accel/bvh/TwoThreads.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -65,29 +68,22 @@ struct Box {
 class Builder {
 public:
   Builder(std::vector<BvhBuildBox> boxes, const std::vector<BvhBuildItem> &items,
-          std::vector<Node> &nodes, std::uint32_t parallelFrom)
-      : items_(items), nodes_(nodes), parallelFrom_(parallelFrom), refs_(boxes.size()) {
-    for (std::uint32_t i = 0; i < boxes.size(); ++i) {
-      Ref &ref = refs_[i];
-      ref.id = i;
-      for (int a = 0; a < 3; ++a) {
-        ref.lo[a] = boxes[i].lo[a];
-        ref.hi[a] = boxes[i].hi[a];
-      }
-    }
-    boxes = {}; // the refs hold them now
-  }
+          std::vector<Node> &nodes, const BvhOptions &options)
+      : items_(items), nodes_(nodes), parallelFrom_(options.parallelBuildFrom),
+        fourLanes_(options.fourLaneBuild), refs_(std::move(boxes)) {}
 
   std::vector<std::uint32_t> run() {
     nodes_.clear();
     nodes_.reserve(items_.size() / 2 + 1);
     build(nodes_, 0, std::uint32_t(items_.size()), 0);
-    nodes_.shrink_to_fit();
     summarise();
     std::vector<std::uint32_t> order(refs_.size());
     for (std::size_t i = 0; i < refs_.size(); ++i) {
       order[i] = refs_[i].id;
     }
+    // The boxes are the largest thing the build holds: let them go before the
+    // caller makes its prims.
+    std::vector<Ref>().swap(refs_);
     return order;
   }
 
@@ -99,12 +95,7 @@ private:
     out.emplace_back();
     Box bounds;
     Box centroidBounds;
-    for (std::uint32_t i = begin; i < end; ++i) {
-      const Ref &ref = refs_[i];
-      bounds.grow(ref.lo, ref.hi);
-      const float centre[3] = {ref.centroid(0), ref.centroid(1), ref.centroid(2)};
-      centroidBounds.grow(centre, centre);
-    }
+    measure(begin, end, bounds, centroidBounds);
     {
       Node &node = out[self];
       std::copy(bounds.lo, bounds.lo + 3, node.lo);
@@ -121,7 +112,8 @@ private:
       return;
     }
     out[self].meta = std::uint8_t(axis << BvhIntersector::kAxisShift);
-    if (depth == 0 && count >= parallelFrom_ && buildHalvesInParallel(out, begin, middle, end)) {
+    if (depth == 0 && count >= parallelFrom_) {
+      buildHalvesInParallel(out, begin, middle, end);
       return;
     }
     build(out, begin, middle, depth + 1);
@@ -129,45 +121,64 @@ private:
     build(out, middle, end, depth + 1);
   }
 
-  // Builds the root's two subtrees on two threads and appends them to `out`
-  // after the root; false (nothing appended) if no thread could be started.
-  bool buildHalvesInParallel(std::vector<Node> &out, std::uint32_t begin, std::uint32_t middle,
+  // The box of refs_[begin, end) and the box of their centroids. With SSE2
+  // in four-lane steps: _mm_min_ps(x, m) is x < m ? x : m, which is
+  // std::min(m, x) in every case (signed zeros included), so the boxes are
+  // the same.
+  void measure(std::uint32_t begin, std::uint32_t end, Box &bounds, Box &centroids) const {
+#if defined(__SSE2__)
+    if (fourLanes_) {
+      measureFourLanes(begin, end, bounds, centroids);
+      return;
+    }
+#endif
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const Ref &ref = refs_[i];
+      bounds.grow(ref.lo, ref.hi);
+      const float centre[3] = {ref.centroid(0), ref.centroid(1), ref.centroid(2)};
+      centroids.grow(centre, centre);
+    }
+  }
+
+#if defined(__SSE2__)
+  void measureFourLanes(std::uint32_t begin, std::uint32_t end, Box &bounds, Box &centroids) const {
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 firstThree = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
+    __m128 lo = _mm_set1_ps(INFINITY);
+    __m128 hi = _mm_set1_ps(-INFINITY);
+    __m128 centreLo = lo;
+    __m128 centreHi = hi;
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const Ref &ref = refs_[i];
+      const __m128 refLo = _mm_loadu_ps(ref.lo); // lo[0..2], hi[0]
+      const __m128 refHi = _mm_and_ps(_mm_loadu_ps(ref.hi), firstThree);
+      const __m128 centre = _mm_add_ps(_mm_mul_ps(half, refLo), _mm_mul_ps(half, refHi));
+      lo = _mm_min_ps(refLo, lo);
+      hi = _mm_max_ps(refHi, hi);
+      centreLo = _mm_min_ps(centre, centreLo);
+      centreHi = _mm_max_ps(centre, centreHi);
+    }
+    alignas(16) float lanes[4][4];
+    _mm_store_ps(lanes[0], lo);
+    _mm_store_ps(lanes[1], hi);
+    _mm_store_ps(lanes[2], centreLo);
+    _mm_store_ps(lanes[3], centreHi);
+    bounds.grow(lanes[0], lanes[1]);
+    centroids.grow(lanes[2], lanes[3]);
+  }
+#endif
+
+  // Builds the root's two subtrees on two threads, the first straight into
+  // `out` after the root and the second into a vector of its own, appended
+  // after it. Until both are done only the first thread touches `out`.
+  void buildHalvesInParallel(std::vector<Node> &out, std::uint32_t begin, std::uint32_t middle,
                              std::uint32_t end) {
-    std::vector<Node> first;
-    std::vector<Node> second;
-    first.reserve((middle - begin) / 2 + 1);
-    second.reserve((end - middle) / 2 + 1);
-    // Running out of memory on either thread must reach the caller as
-    // bad_alloc, with the worker joined: an exception leaving a thread's
-    // function, or a joinable thread being destroyed, terminates the process.
-    std::exception_ptr workerFailure;
-    std::thread worker;
-    try {
-      worker = std::thread([&] {
-        try {
-          build(first, begin, middle, 1);
-        } catch (...) {
-          workerFailure = std::current_exception();
-        }
-      });
-    } catch (...) {
-      return false; // no thread (or no memory for one): build on this thread
-    }
-    try {
-      build(second, middle, end, 1);
-    } catch (...) {
-      worker.join();
-      throw;
-    }
-    worker.join();
-    if (workerFailure) {
-      std::rethrow_exception(workerFailure);
-    }
     const std::uint32_t root = std::uint32_t(out.size()) - 1;
-    appendShifted(out, first);
+    std::vector<Node> second;
+    second.reserve((end - middle) / 2 + 1);
+    inTwoThreads([&] { build(out, begin, middle, 1); }, [&] { build(second, middle, end, 1); });
     out[root].index = std::uint32_t(out.size());
     appendShifted(out, second);
-    return true;
   }
 
   // Appends a subtree built in its own vector, moving its child indices.
@@ -180,6 +191,89 @@ private:
       out.push_back(node);
     }
   }
+
+  struct Bin {
+    Box box;
+    std::uint32_t count = 0;
+  };
+  using Bins = std::array<std::array<Bin, kBins>, 3>;
+
+  // Adds each ref of [begin, end) to its bin along each axis of non-zero
+  // scale: bin = (centroid - lo) * scale, clamped to the bins.
+  void binEachAxis(std::uint32_t begin, std::uint32_t end, int binCount, const float lo[3],
+                   const float scale[3], Bins &bins) const {
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const Ref &ref = refs_[i];
+      for (int a = 0; a < 3; ++a) {
+        if (scale[a] == 0.0f) {
+          continue;
+        }
+        int b = int((ref.centroid(a) - lo[a]) * scale[a]);
+        b = std::clamp(b, 0, binCount - 1);
+        bins[a][b].box.grow(ref.lo, ref.hi);
+        ++bins[a][b].count;
+      }
+    }
+  }
+
+  // The same along all three axes at once (an axis of scale 0 gathers
+  // everything in its first bin, which the caller ignores). With SSE2 the
+  // three centroids, bins and box updates take a few four-lane steps, with
+  // the same float operations, so the bins come out the same.
+  void binAllAxes(std::uint32_t begin, std::uint32_t end, int binCount, const float lo[3],
+                  const float scale[3], Bins &bins) const {
+#if defined(__SSE2__)
+    if (fourLanes_) {
+      binAllAxesFourLanes(begin, end, binCount, lo, scale, bins);
+      return;
+    }
+#endif
+    binEachAxis(begin, end, binCount, lo, scale, bins);
+  }
+
+#if defined(__SSE2__)
+  void binAllAxesFourLanes(std::uint32_t begin, std::uint32_t end, int binCount, const float lo[3],
+                           const float scale[3], Bins &bins) const {
+    struct alignas(16) FourBin {
+      __m128 lo = _mm_set1_ps(INFINITY);
+      __m128 hi = _mm_set1_ps(-INFINITY);
+    };
+    std::array<std::array<FourBin, kBins>, 3> boxes;
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 low = _mm_setr_ps(lo[0], lo[1], lo[2], 0.0f);
+    const __m128 scales = _mm_setr_ps(scale[0], scale[1], scale[2], 0.0f);
+    const __m128 top = _mm_set1_ps(float(binCount - 1));
+    // The fourth lane of a ref's hi holds its id: cleared before any arithmetic.
+    const __m128 firstThree = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const Ref &ref = refs_[i];
+      const __m128 refLo = _mm_loadu_ps(ref.lo); // lo[0..2], hi[0]
+      const __m128 refHi = _mm_and_ps(_mm_loadu_ps(ref.hi), firstThree);
+      const __m128 centre = _mm_add_ps(_mm_mul_ps(half, refLo), _mm_mul_ps(half, refHi));
+      const __m128 at = _mm_mul_ps(_mm_sub_ps(centre, low), scales);
+      // Clamped before the truncation: the same bin as clamping after it.
+      alignas(16) std::int32_t bin[4];
+      _mm_store_si128(reinterpret_cast<__m128i *>(bin),
+                      _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(at, _mm_setzero_ps()), top)));
+      for (int a = 0; a < 3; ++a) {
+        FourBin &box = boxes[a][bin[a]];
+        box.lo = _mm_min_ps(refLo, box.lo); // std::min(box.lo, refLo), as measure() says
+        box.hi = _mm_max_ps(refHi, box.hi);
+        ++bins[a][bin[a]].count;
+      }
+    }
+    for (int a = 0; a < 3; ++a) {
+      for (int b = 0; b < binCount; ++b) {
+        alignas(16) float l[4];
+        alignas(16) float h[4];
+        _mm_store_ps(l, boxes[a][b].lo);
+        _mm_store_ps(h, boxes[a][b].hi);
+        std::copy(l, l + 3, bins[a][b].box.lo);
+        std::copy(h, h + 3, bins[a][b].box.hi);
+      }
+    }
+  }
+#endif
 
   // Picks a split of refs_[begin, end) and partitions it; false for a leaf.
   bool chooseSplit(std::uint32_t begin, std::uint32_t end, int depth, const Box &bounds,
@@ -210,13 +304,9 @@ private:
       return true;
     }
 
-    struct Bin {
-      Box box;
-      std::uint32_t count = 0;
-    };
     // Small nodes get fewer bins: the sweeps below cost per bin.
     const int binCount = count < kFewBinsBelow ? kFewBins : kBins;
-    std::array<std::array<Bin, kBins>, 3> bins;
+    Bins bins;
     for (auto &axisBins : bins) {
       std::fill(axisBins.begin(), axisBins.begin() + binCount, Bin{});
     }
@@ -228,17 +318,10 @@ private:
       const bool binned = count < kAllAxesBelow || a == axis;
       scale[a] = extent > 0.0f && binned ? float(binCount) * 0.99999f / extent : 0.0f;
     }
-    for (std::uint32_t i = begin; i < end; ++i) {
-      const Ref &ref = refs_[i];
-      for (int a = 0; a < 3; ++a) {
-        if (scale[a] == 0.0f) {
-          continue;
-        }
-        int b = int((ref.centroid(a) - centroidBounds.lo[a]) * scale[a]);
-        b = std::clamp(b, 0, binCount - 1);
-        bins[a][b].box.grow(ref.lo, ref.hi);
-        ++bins[a][b].count;
-      }
+    if (count < kAllAxesBelow) {
+      binAllAxes(begin, end, binCount, centroidBounds.lo, scale, bins);
+    } else {
+      binEachAxis(begin, end, binCount, centroidBounds.lo, scale, bins);
     }
 
     float bestCost = std::numeric_limits<float>::infinity();
@@ -299,11 +382,33 @@ private:
     return true;
   }
 
+  // A cone of unit vectors (sign ignored) around a quantised axis.
+  struct Cone {
+    bool empty = true;  // no triangle below
+    bool valid = false; // axis and spread bound every normal below
+    std::int8_t axis[3] = {0, 0, 0};
+    std::uint8_t spread = BvhIntersector::kNoCone;
+  };
+
   // Fills in, from the leaves up, what the ray-dependent inflation needs:
   // the sphere flag, the largest |e1| |e2| and aspect, and the normal cone.
+  // The root's two subtrees, each a range of nodes, may take a thread each.
   void summarise() {
     std::vector<Cone> cones(nodes_.size());
-    for (std::size_t n = nodes_.size(); n-- > 0;) {
+    const Node &root = nodes_[0];
+    if (!root.isLeaf() && items_.size() >= parallelFrom_) {
+      const std::size_t second = root.secondChild();
+      inTwoThreads([&] { summarise(cones, second, nodes_.size()); },
+                   [&] { summarise(cones, 1, second); });
+      summarise(cones, 0, 1);
+    } else {
+      summarise(cones, 0, nodes_.size());
+    }
+  }
+
+  // Summarises nodes_[begin, end), children first (they come after their parent).
+  void summarise(std::vector<Cone> &cones, std::size_t begin, std::size_t end) {
+    for (std::size_t n = end; n-- > begin;) {
       Node &node = nodes_[n];
       const std::uint32_t count = node.meta & BvhIntersector::kCountMask;
       Cone &cone = cones[n];
@@ -341,14 +446,6 @@ private:
       store(cone, node);
     }
   }
-
-  // A cone of unit vectors (sign ignored) around a quantised axis.
-  struct Cone {
-    bool empty = true;  // no triangle below
-    bool valid = false; // axis and spread bound every normal below
-    std::int8_t axis[3] = {0, 0, 0};
-    std::uint8_t spread = BvhIntersector::kNoCone;
-  };
 
   static void unitAxis(const std::int8_t q[3], double out[3]) {
     const double length =
@@ -464,14 +561,9 @@ private:
   const std::vector<BvhBuildItem> &items_;
   std::vector<Node> &nodes_;
   std::uint32_t parallelFrom_;
+  bool fourLanes_;
   // What binning and partitioning read, kept together and moved in place.
-  struct Ref {
-    float lo[3];
-    float hi[3];
-    std::uint32_t id;
-
-    float centroid(int axis) const { return 0.5f * lo[axis] + 0.5f * hi[axis]; }
-  };
+  using Ref = BvhBuildBox;
   std::vector<Ref> refs_;
 };
 
@@ -480,6 +572,6 @@ private:
 std::vector<std::uint32_t> buildBvh(std::vector<BvhBuildBox> boxes,
                                     const std::vector<BvhBuildItem> &items,
                                     std::vector<BvhIntersector::Node> &nodes,
-                                    std::uint32_t parallelFrom) {
-  return Builder(std::move(boxes), items, nodes, parallelFrom).run();
+                                    const BvhOptions &options) {
+  return Builder(std::move(boxes), items, nodes, options).run();
 }

@@ -5,10 +5,14 @@
 
 #include "accel/bvh/BvhIntersector.h"
 
-// One shape's inflated box, which the builder sorts by.
+// One shape's inflated box, which the builder sorts by, and the shape's
+// index in the items (and in the order buildBvh returns).
 struct BvhBuildBox {
   float lo[3];
   float hi[3];
+  std::uint32_t id;
+
+  float centroid(int axis) const { return 0.5f * lo[axis] + 0.5f * hi[axis]; }
 };
 
 // The magnitudes the ray-dependent part of a shape's inflation needs, which
@@ -20,12 +24,14 @@ struct BvhBuildItem {
   bool sphere;
 };
 
-// Builds the hierarchy over the shapes of `boxes` and `items` (at least one,
-// alike in order) with a binned surface area heuristic into `nodes` (root
-// first) and returns the shape indices in leaf order. The boxes are let go
-// once the builder has its own copy. From `parallelFrom` shapes the root's two
-// halves are built on two threads; the nodes come out the same either way.
+// Builds the hierarchy over the shapes of `boxes` (at least one; box i has
+// id i) and `items` (indexed by id) with a binned surface area heuristic into
+// `nodes` (root first) and returns the ids in leaf order. The builder sorts
+// the boxes in place and lets them go before it returns. From
+// options.parallelBuildFrom shapes the root's two halves are built on two
+// threads; the nodes come out the same either way, and with or without
+// options.fourLaneBuild.
 std::vector<std::uint32_t> buildBvh(std::vector<BvhBuildBox> boxes,
                                     const std::vector<BvhBuildItem> &items,
                                     std::vector<BvhIntersector::Node> &nodes,
-                                    std::uint32_t parallelFrom);
+                                    const BvhOptions &options);

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <mutex>
 #include <utility>
 
-#include "accel/ShapeKinds.h"
 #include "accel/bvh/BvhBounds.h"
 #include "accel/bvh/BvhBuild.h"
 #include "accel/bvh/BvhWide.h"
+#include "accel/bvh/TwoThreads.h"
 #include "geometry/Intersection.h"
+#include "geometry/Sphere.h"
+#include "geometry/Triangle.h"
 
 namespace {
 
@@ -443,45 +446,92 @@ double BvhIntersector::conditioningTowardsLight(std::uint32_t index, std::uint32
 }
 
 BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : list_(list) {
+  // Filled in list order; the prims are made in leaf order after the build,
+  // so that no second copy of them is held while it runs. Large scenes work
+  // on two threads where the work splits into independent halves.
+  std::vector<const Shape *> shapes;
   std::size_t count = 0;
   for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
     ++count;
   }
-  // Filled in list order; the prims are made in leaf order after the build,
-  // so that no second copy of them is held while it runs.
-  std::vector<std::uint32_t> positions; // with the sphere flag
-  std::vector<const Shape *> shapes;
-  std::vector<BvhBuildBox> boxes;
-  std::vector<BvhBuildItem> items;
-  positions.reserve(count);
   shapes.reserve(count);
-  boxes.reserve(count);
-  items.reserve(count);
-  // Positions are kept in 31 bits next to the sphere flag; shapes beyond
-  // that, and shapes outside the error analysis, are always tested.
-  const auto place = [&](const auto &shape, std::size_t position) {
-    Candidate candidate;
-    if (position >= kSphereBit || !candidateFor(shape, std::uint32_t(position), candidate)) {
-      alwaysTested_.push_back({&shape, std::uint32_t(position)});
-      return;
-    }
-    positions.push_back(candidate.prim.position);
-    shapes.push_back(&shape);
-    boxes.push_back(candidate.box);
-    items.push_back(candidate.item);
-    for (int a = 0; a < 3; ++a) {
-      maxCoordinate_ = std::max({maxCoordinate_, std::fabs(double(candidate.box.lo[a])),
-                                 std::fabs(double(candidate.box.hi[a]))});
+  for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
+    shapes.push_back(shape);
+  }
+  const bool parallel = count >= options.parallelBuildFrom;
+  const auto inHalves = [parallel](std::size_t size, const auto &work) {
+    if (parallel) {
+      inTwoThreads([&] { work(0, size / 2); }, [&] { work(size / 2, size); });
+    } else {
+      work(0, size);
     }
   };
-  forEachShapeByKind(list, place, place);
+
+  // Every shape gets its slot; a box without an id marks one the hierarchy
+  // does not take: beyond the 31 bits positions are kept in next to the
+  // sphere flag, or outside the error analysis. Those are always tested.
+  constexpr std::uint32_t kNotPlaced = 0xffffffffu;
+  std::vector<std::uint32_t> positions(count); // with the sphere flag
+  std::vector<BvhBuildBox> boxes(count);
+  std::vector<BvhBuildItem> items(count);
+  bool allPlaced = true;
+  std::mutex halvesLock; // guards allPlaced and maxCoordinate_
+  inHalves(count, [&](std::size_t begin, std::size_t end) {
+    double largest = 0.0;
+    bool placedAll = true;
+    for (std::size_t i = begin; i < end; ++i) {
+      Candidate candidate;
+      const Shape &shape = *shapes[i];
+      const bool placed =
+          i < kSphereBit &&
+          (shape.kind == Shape::Kind::Sphere
+               ? candidateFor(static_cast<const Sphere &>(shape), std::uint32_t(i), candidate)
+               : candidateFor(static_cast<const Triangle &>(shape), std::uint32_t(i), candidate));
+      if (!placed) {
+        boxes[i].id = kNotPlaced;
+        placedAll = false;
+        continue;
+      }
+      positions[i] = candidate.prim.position;
+      boxes[i] = candidate.box;
+      boxes[i].id = std::uint32_t(i);
+      items[i] = candidate.item;
+      for (int a = 0; a < 3; ++a) {
+        largest = std::max({largest, std::fabs(double(candidate.box.lo[a])),
+                            std::fabs(double(candidate.box.hi[a]))});
+      }
+    }
+    const std::lock_guard<std::mutex> hold(halvesLock);
+    maxCoordinate_ = std::max(maxCoordinate_, largest);
+    allPlaced = allPlaced && placedAll;
+  });
+  if (!allPlaced) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (boxes[i].id == kNotPlaced) {
+        alwaysTested_.push_back({shapes[i], std::uint32_t(i)});
+        continue;
+      }
+      shapes[kept] = shapes[i];
+      positions[kept] = positions[i];
+      boxes[kept] = boxes[i];
+      boxes[kept].id = std::uint32_t(kept);
+      items[kept] = items[i];
+      ++kept;
+    }
+    shapes.resize(kept);
+    positions.resize(kept);
+    boxes.resize(kept);
+    items.resize(kept);
+  }
   if (shapes.empty()) {
     return;
   }
 
-  std::vector<std::uint32_t> order =
-      buildBvh(std::move(boxes), items, nodes_, options.parallelBuildFrom);
-  items = {};
+  // Each temporary goes as soon as it has been used: a large scene's memory
+  // then peaks no higher than with the finished hierarchy.
+  std::vector<std::uint32_t> order = buildBvh(std::move(boxes), items, nodes_, options);
+  std::vector<BvhBuildItem>().swap(items);
   // Within a leaf, prims in list order: the flat kernels keep the first slot
   // of equal parameters.
   for (const Node &node : nodes_) {
@@ -494,22 +544,38 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   }
   prims_.resize(order.size());
   primShapes_.resize(order.size());
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    prims_[i] = primOf(*shapes[order[i]], positions[order[i]]);
-    primShapes_[i] = shapes[order[i]];
-  }
-  reaches_.reserve(nodes_.size());
-  for (const Node &node : nodes_) {
-    reaches_.push_back(reachOf(node));
-  }
-#if defined(__SSE2__)
-  if (options.wideNodes) {
-    wide_ = collapseToWide(nodes_);
-    if (options.leafLevel != SimdLevel::Scalar) {
-      leafKernels_ = &kernelsFor(options.leafLevel);
+  inHalves(order.size(), [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      prims_[i] = primOf(*shapes[order[i]], positions[order[i]]);
+      primShapes_[i] = shapes[order[i]];
     }
-  }
+  });
+  std::vector<std::uint32_t>().swap(order);
+  std::vector<std::uint32_t>().swap(positions);
+  std::vector<const Shape *>().swap(shapes);
+  nodes_.shrink_to_fit();
+  reaches_.resize(nodes_.size());
+  const auto makeReaches = [&] {
+    for (std::size_t n = 0; n < nodes_.size(); ++n) {
+      reaches_[n] = reachOf(nodes_[n]);
+    }
+  };
+  const auto makeWide = [&] {
+#if defined(__SSE2__)
+    if (options.wideNodes) {
+      wide_ = collapseToWide(nodes_);
+      if (options.leafLevel != SimdLevel::Scalar) {
+        leafKernels_ = &kernelsFor(options.leafLevel);
+      }
+    }
 #endif
+  };
+  if (parallel) {
+    inTwoThreads(makeWide, makeReaches);
+  } else {
+    makeReaches();
+    makeWide();
+  }
   measureLightPlanes(options.pointLights);
 }
 

@@ -19,8 +19,11 @@ struct BvhOptions {
   // The wide walks test a leaf of three or more triangles with the flat kernels
   // of this level, several at a time; Scalar: one shape at a time.
   SimdLevel leafLevel = supportedSimdLevel();
-  // From this many shapes the root's two halves are built on two threads.
+  // From this many shapes the building is shared by two threads.
   std::uint32_t parallelBuildFrom = 20000;
+  // The builder measures and bins boxes four lanes at a time where the
+  // processor has SSE2; false: one box at a time. The tree is the same.
+  bool fourLaneBuild = true;
   // Where the scene's point lights are (the first kMaxLights count). Shadow
   // rays ending near one bound their conditioning by how far the light lies
   // from the triangles' planes; any ray stays exact, only the speed differs.

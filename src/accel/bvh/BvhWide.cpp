@@ -15,8 +15,10 @@ float area(const Node &node) {
 
 class Collapser {
 public:
+  // Reserves exactly the wide nodes the tree makes: a large scene cannot
+  // afford an estimate's spare room.
   explicit Collapser(const std::vector<Node> &nodes) : nodes_(nodes) {
-    wide_.reserve(nodes.size() / 2 + 1);
+    wide_.reserve(nodes.empty() ? 0 : countFrom(0));
   }
 
   // Makes the wide node for two-child node `binary` and those below it;
@@ -24,9 +26,49 @@ public:
   std::uint32_t make(std::uint32_t binary) {
     const std::uint32_t slot = std::uint32_t(wide_.size());
     wide_.emplace_back();
-    // Open the inner child with the largest box until four children remain
-    // (a leaf as the root stays a single child), keeping their order.
-    std::uint32_t children[BvhWideNode::kLanes] = {binary};
+    std::uint32_t children[BvhWideNode::kLanes];
+    const int lanes = childrenOf(binary, children);
+    BvhWideNode node{};
+    node.lanes = std::uint8_t(lanes);
+    for (int lane = 0; lane < lanes; ++lane) {
+      const Node &child = nodes_[children[lane]];
+      node.binaryChild[lane] = children[lane];
+      for (int a = 0; a < 3; ++a) {
+        node.lo[a][lane] = child.lo[a];
+        node.hi[a][lane] = child.hi[a];
+      }
+      if (child.isLeaf()) {
+        node.child[lane] = child.firstPrim();
+        node.count[lane] = std::uint8_t(child.primCount());
+      } else {
+        node.child[lane] = make(children[lane]);
+      }
+    }
+    wide_[slot] = node;
+    return slot;
+  }
+
+  std::vector<BvhWideNode> take() { return std::move(wide_); }
+
+private:
+  // The wide nodes made for `binary` and those below it.
+  std::size_t countFrom(std::uint32_t binary) const {
+    std::uint32_t children[BvhWideNode::kLanes];
+    const int lanes = childrenOf(binary, children);
+    std::size_t total = 1;
+    for (int lane = 0; lane < lanes; ++lane) {
+      if (!nodes_[children[lane]].isLeaf()) {
+        total += countFrom(children[lane]);
+      }
+    }
+    return total;
+  }
+
+  // The two-child nodes that become the children of `binary`'s wide node:
+  // the inner child with the largest box is opened until four children
+  // remain (a leaf as the root stays a single child), keeping their order.
+  int childrenOf(std::uint32_t binary, std::uint32_t children[BvhWideNode::kLanes]) const {
+    children[0] = binary;
     int count = 1;
     if (!nodes_[binary].isLeaf()) {
       children[0] = binary + 1;
@@ -50,27 +92,8 @@ public:
       children[widest + 1] = nodes_[opened].secondChild();
       ++count;
     }
-    BvhWideNode node{};
-    node.lanes = std::uint8_t(count);
-    for (int lane = 0; lane < count; ++lane) {
-      const Node &child = nodes_[children[lane]];
-      node.binaryChild[lane] = children[lane];
-      for (int a = 0; a < 3; ++a) {
-        node.lo[a][lane] = child.lo[a];
-        node.hi[a][lane] = child.hi[a];
-      }
-      if (child.isLeaf()) {
-        node.child[lane] = child.firstPrim();
-        node.count[lane] = std::uint8_t(child.primCount());
-      } else {
-        node.child[lane] = make(children[lane]);
-      }
-    }
-    wide_[slot] = node;
-    return slot;
+    return count;
   }
-
-  std::vector<BvhWideNode> take() { return std::move(wide_); }
 
 private:
   const std::vector<Node> &nodes_;
