@@ -306,9 +306,17 @@ const std::vector<Family> kFamilies = {
     scattered("DegenerateDuplicatedAndNonFiniteShapes", 5, 20, 20, 0.05f, 5, 40, true),
     scattered("OddShapesFarFromTheOrigin", 6, 9000, 30, 0.1f, 10, 40, true),
     {"DenseMeshes", 7, 8, 18750, 10,
-     [](RandomScene &r, Scene &s, int) {
+     [](RandomScene &r, Scene &s, int k) {
        const Vec3 corner = r.inCube({0, 0, 0}, 1e3f);
-       r.addMesh(s, corner, r.logUniform(0.2f, 5.0f), 12);
+       const float cell = r.logUniform(0.2f, 5.0f);
+       r.addMesh(s, corner, cell, 12);
+       if (k % 2 == 1) { // a floor under it, which the tree sets aside
+         const float f = 40 * cell;
+         const Vec3 a = add(corner, {-f, -cell, -f});
+         s.addTriangle(Material(), a, add(a, {2 * f, 0, 0}), add(a, {0, 0, 2 * f}));
+         s.addTriangle(Material(), add(a, {2 * f, 0, 2 * f}), add(a, {0, 0, 2 * f}),
+                       add(a, {2 * f, 0, 0}));
+       }
        s.eye = r.inCube(corner, 20);
      },
      randomRay},
@@ -394,15 +402,23 @@ INSTANTIATE_TEST_SUITE_P(Families, EveryIntersector, testing::ValuesIn(kFamilies
                            return std::string(info.param.name);
                          });
 
-// Otherwise the comparisons above could pass with every shape in the list walk.
-TEST(BvhIntersector, KeepsOnlyShapesOutsideTheErrorAnalysisInTheAlwaysTestedList) {
+// Otherwise the comparisons above could pass with every shape in the list
+// walk. Shapes spanning the scene are set aside, but only a few of them.
+TEST(BvhIntersector, AlwaysTestsOnlyShapesOutsideTheErrorAnalysisOrSpanningTheScene) {
   Scene scene;
   scene.addSphere(Material(), {0, 0, -5}, 1.0f);
   scene.addSphere(Material(), {0, 0, -5}, std::numeric_limits<float>::infinity());
   scene.addTriangle(Material(), {1e30f, 0, 0}, {0, 1, 0}, {0, 0, 1});
-  const BvhIntersector hierarchy(scene.shapes);
-  EXPECT_EQ(hierarchy.hierarchyShapeCount(), 1u);
-  EXPECT_EQ(hierarchy.alwaysTestedCount(), 2u);
+  EXPECT_EQ(BvhIntersector(scene.shapes).hierarchyShapeCount(), 1u);
+  EXPECT_EQ(BvhIntersector(scene.shapes).alwaysTestedCount(), 2u);
+  RandomScene random(1);
+  random.addMesh(scene, {0, 0, 0}, 1, 6); // 72 triangles
+  for (int floors = 1; floors <= 9; ++floors) {
+    scene.addTriangle(Material(), {-20, -1, -20}, {20, -1, -20}, {0, -1, 20});
+    const BvhIntersector hierarchy(scene.shapes);
+    EXPECT_EQ(hierarchy.alwaysTestedCount(), floors <= 8 ? 2u + floors : 2u) << floors;
+    EXPECT_EQ(hierarchy.treeFault(), "");
+  }
 }
 
 #if defined(__x86_64__)

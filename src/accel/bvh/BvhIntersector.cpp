@@ -426,6 +426,53 @@ struct Pending {
   double reach;
 };
 
+// A few shapes that span much of the scene, such as a floor under a mesh,
+// are tested for every ray instead of being placed in the tree: it could cull
+// them only for rays that miss everything else, and their size would make
+// the error reach of every node above them large. Only in scenes big enough
+// for the tree to matter, and only when few shapes span the scene.
+constexpr std::size_t kSetAsideFrom = 64;
+constexpr std::size_t kMostSetAside = 8;
+
+double largestExtent(const float lo[3], const float hi[3]) {
+  return std::max({double(hi[0]) - lo[0], double(hi[1]) - lo[1], double(hi[2]) - lo[2]});
+}
+
+// Marks with `notPlaced` the boxes of shapes at least half as large as the
+// scene along its largest extent; true when it marked any.
+bool setAsideSceneSpanning(std::vector<BvhBuildBox> &boxes, std::uint32_t notPlaced) {
+  float lo[3] = {INFINITY, INFINITY, INFINITY};
+  float hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+  std::size_t placed = 0;
+  for (const BvhBuildBox &box : boxes) {
+    if (box.id == notPlaced) {
+      continue;
+    }
+    ++placed;
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = std::min(lo[a], box.lo[a]);
+      hi[a] = std::max(hi[a], box.hi[a]);
+    }
+  }
+  if (placed < kSetAsideFrom) {
+    return false;
+  }
+  const double half = 0.5 * largestExtent(lo, hi);
+  std::vector<std::size_t> spanning;
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    if (boxes[i].id != notPlaced && largestExtent(boxes[i].lo, boxes[i].hi) >= half) {
+      spanning.push_back(i);
+      if (spanning.size() > kMostSetAside) {
+        return false;
+      }
+    }
+  }
+  for (const std::size_t i : spanning) {
+    boxes[i].id = notPlaced;
+  }
+  return !spanning.empty();
+}
+
 } // namespace
 
 double BvhIntersector::conditioningTowardsLight(std::uint32_t index, std::uint32_t prim,
@@ -469,7 +516,8 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
 
   // Every shape gets its slot; a box without an id marks one the hierarchy
   // does not take: beyond the 31 bits positions are kept in next to the
-  // sphere flag, or outside the error analysis. Those are always tested.
+  // sphere flag, outside the error analysis, or spanning the scene. Those are
+  // always tested.
   constexpr std::uint32_t kNotPlaced = 0xffffffffu;
   std::vector<std::uint32_t> positions(count); // with the sphere flag
   std::vector<BvhBuildBox> boxes(count);
@@ -505,6 +553,9 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     maxCoordinate_ = std::max(maxCoordinate_, largest);
     allPlaced = allPlaced && placedAll;
   });
+  if (setAsideSceneSpanning(boxes, kNotPlaced)) {
+    allPlaced = false;
+  }
   if (!allPlaced) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
