@@ -51,6 +51,11 @@ TEST(TriangleIntersect, BothFacesAndEdgesAreHitButTheNormalFollowsTheWinding) {
   EXPECT_EQ(cw.intersect(Ray({0, 0, 0}, {0, 0, -1})), 5.0f);
   expectVec(ccw.normalAt({}), 0, 0, 1);
   expectVec(cw.normalAt({}), 0, 0, -1);
+  // e1 x e2 rounded to floats, then normalised: without the first rounding
+  // the x component ends in ...18.
+  const Triangle slanted(nullptr, Material(), 0, 0, 0, -0x1.0234p-5f, 0x1.a7ebp-3f, 0x1.905bfep-2f,
+                         -0x1.78a8p-6f, -0x1.91828p-2f, 0x1.6b45fcp-1f);
+  expectVec(slanted.normalAt({}), 0x1.feaa1ap-1f, 0x1.6c12cep-5f, 0x1.d1ef86p-5f);
   const Triangle t(nullptr, Material(), 0, 0, -5, 2, 0, -5, 0, 2, -5);
   EXPECT_EQ(t.intersect(Ray({0, 0, 0}, {0, 0, -1})), 5.0f);     // vertex: u = v = 0
   EXPECT_EQ(t.intersect(Ray({1, 1, 0}, {0, 0, -1})), 5.0f);     // u + v = 1
