@@ -574,6 +574,7 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     positions.resize(kept);
     boxes.resize(kept);
     items.resize(kept);
+    blockAlwaysTested(options.leafLevel);
   }
   if (shapes.empty()) {
     return;
@@ -744,7 +745,9 @@ std::size_t BvhIntersector::memoryBytes() const {
          lightPlanes_.capacity() * sizeof(float) +
          (setAside_.capacity() + setAsideFrom_.capacity()) * sizeof(std::uint32_t) +
          wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
-         primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
+         primShapes_.capacity() * sizeof(const Shape *) +
+         alwaysTested_.capacity() * sizeof(Listed) +
+         alwaysBlocks_.capacity() * sizeof(flat::TriangleBlock);
 }
 
 // Rays with non-finite or huge components, or a very short direction, are
@@ -854,12 +857,11 @@ template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &
   if (!usable(ray, bounds)) {
     return list_.nearest(ray);
   }
+  const flat::RayConstants rayConstants(ray);
   RankedHit best;
-  for (const Listed &listed : alwaysTested_) {
-    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
-  }
+  nearestAlwaysTested(ray, rayConstants, best);
   if (wideUsable(ray)) {
-    nearestWide<count>(ray, bounds, best, counts);
+    nearestWide<count>(ray, rayConstants, bounds, best, counts);
     return best.hit();
   }
   const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f, ray.direction.z < 0.0f};
@@ -893,14 +895,14 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
   if (!usable(ray, bounds)) {
     return list_.blocked(ray, kind);
   }
-  for (const Listed &listed : alwaysTested_) {
-    if (blocks(listed.shape->intersect(ray), kind)) {
-      return true;
-    }
+  const flat::RayConstants rayConstants(ray);
+  if (alwaysTestedBlocks(ray, rayConstants, kind)) {
+    return true;
   }
   if (wideUsable(ray)) {
     if (kind == ShadowQuery::TowardsDirection) {
-      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, {}, counts);
+      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, rayConstants, bounds, {},
+                                                               counts);
     }
     // The set-aside triangles first: the plane distances leave them out.
     const LightPlanes light = lightPlanesFor(ray);
@@ -912,11 +914,72 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
         return true;
       }
     }
-    return blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, light, counts);
+    return blockedWide<ShadowQuery::BeforeOne, count>(ray, rayConstants, bounds, light, counts);
   }
   return kind == ShadowQuery::BeforeOne
              ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
              : blockedInHierarchy<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
+}
+
+void BvhIntersector::blockAlwaysTested(SimdLevel level) {
+  if (level == SimdLevel::Scalar || alwaysTested_.empty()) {
+    return;
+  }
+  std::size_t slot = 0;
+  for (const Listed &listed : alwaysTested_) {
+    if (listed.shape->kind != Shape::Kind::Triangle) {
+      alwaysBlocks_.clear();
+      return;
+    }
+    if (slot % flat::kBlockLanes == 0) {
+      alwaysBlocks_.emplace_back(); // zero edges in unused slots never hit
+    }
+    const auto &triangle = static_cast<const Triangle &>(*listed.shape);
+    flat::TriangleBlock &block = alwaysBlocks_.back();
+    const std::size_t lane = slot++ % flat::kBlockLanes;
+    block.edge1X[lane] = triangle.edge1.x;
+    block.edge1Y[lane] = triangle.edge1.y;
+    block.edge1Z[lane] = triangle.edge1.z;
+    block.edge2X[lane] = triangle.edge2.x;
+    block.edge2Y[lane] = triangle.edge2.y;
+    block.edge2Z[lane] = triangle.edge2.z;
+    block.vertexX[lane] = triangle.vertex0.x;
+    block.vertexY[lane] = triangle.vertex0.y;
+    block.vertexZ[lane] = triangle.vertex0.z;
+  }
+  alwaysKernels_ = &kernelsFor(level);
+}
+
+void BvhIntersector::nearestAlwaysTested(const Ray &ray, const flat::RayConstants &rayConstants,
+                                         RankedHit &best) const {
+  if (alwaysKernels_ != nullptr) {
+    // The kernels keep the first of equal parameters: the earlier position.
+    float t = best.t;
+    const long slot = alwaysKernels_->nearestTriangle(alwaysBlocks_.data(), alwaysBlocks_.size(),
+                                                      rayConstants, t);
+    if (slot >= 0) {
+      const Listed &listed = alwaysTested_[std::size_t(slot)];
+      best.offer(t, listed.position, listed.shape);
+    }
+    return;
+  }
+  for (const Listed &listed : alwaysTested_) {
+    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
+  }
+}
+
+bool BvhIntersector::alwaysTestedBlocks(const Ray &ray, const flat::RayConstants &rayConstants,
+                                        ShadowQuery kind) const {
+  if (alwaysKernels_ != nullptr) {
+    return alwaysKernels_->anyTriangle(alwaysBlocks_.data(), alwaysBlocks_.size(), rayConstants,
+                                       kind) >= 0;
+  }
+  for (const Listed &listed : alwaysTested_) {
+    if (blocks(listed.shape->intersect(ray), kind)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
@@ -1125,20 +1188,21 @@ bool BvhIntersector::leafBlocks(const Ray &ray, const flat::RayConstants &leafRa
 }
 
 template <bool count>
-void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
+void BvhIntersector::nearestWide(const Ray &ray, const flat::RayConstants &leafRay,
+                                 const RayBounds &bounds, RankedHit &best,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
   if (lanes.anyParallel) {
-    nearestWideWith<count, true>(ray, bounds, lanes, best, counts);
+    nearestWideWith<count, true>(ray, leafRay, bounds, lanes, best, counts);
   } else {
-    nearestWideWith<count, false>(ray, bounds, lanes, best, counts);
+    nearestWideWith<count, false>(ray, leafRay, bounds, lanes, best, counts);
   }
 }
 
 template <bool count, bool anyParallel>
-void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
-                                     RankedHit &best, TestCounts &counts) const {
-  const flat::RayConstants leafRay(ray);
+void BvhIntersector::nearestWideWith(const Ray &ray, const flat::RayConstants &leafRay,
+                                     const RayBounds &bounds, const WideRay &lanes, RankedHit &best,
+                                     TestCounts &counts) const {
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the nearest child of a node is visited next
@@ -1201,20 +1265,22 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
 }
 
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
+bool BvhIntersector::blockedWide(const Ray &ray, const flat::RayConstants &leafRay,
+                                 const RayBounds &bounds, const LightPlanes &light,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
-  return lanes.anyParallel ? blockedWideWith<kind, count, true>(ray, bounds, lanes, light, counts)
-                           : blockedWideWith<kind, count, false>(ray, bounds, lanes, light, counts);
+  return lanes.anyParallel
+             ? blockedWideWith<kind, count, true>(ray, leafRay, bounds, lanes, light, counts)
+             : blockedWideWith<kind, count, false>(ray, leafRay, bounds, lanes, light, counts);
 }
 
 template <ShadowQuery kind, bool count, bool anyParallel>
-bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+bool BvhIntersector::blockedWideWith(const Ray &ray, const flat::RayConstants &leafRay,
+                                     const RayBounds &bounds, const WideRay &lanes,
                                      const LightPlanes &light, TestCounts &counts) const {
   // Only children entered below this parameter can block: the largest float
   // below 1 towards a point light.
   constexpr float limit = kind == ShadowQuery::BeforeOne ? 0x1.fffffep-1f : INFINITY;
-  const flat::RayConstants leafRay(ray);
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the first child let in by a node is visited next
@@ -1274,10 +1340,11 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
 }
 #else
 template <bool count>
-void BvhIntersector::nearestWide(const Ray &, const RayBounds &, RankedHit &, TestCounts &) const {}
+void BvhIntersector::nearestWide(const Ray &, const flat::RayConstants &, const RayBounds &,
+                                 RankedHit &, TestCounts &) const {}
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, const LightPlanes &,
-                                 TestCounts &) const {
+bool BvhIntersector::blockedWide(const Ray &, const flat::RayConstants &, const RayBounds &,
+                                 const LightPlanes &, TestCounts &) const {
   return false;
 }
 #endif
