@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <mutex>
 #include <utility>
 
@@ -982,37 +983,6 @@ bool BvhIntersector::alwaysTestedBlocks(const Ray &ray, const flat::RayConstants
   return false;
 }
 
-std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
-                                     flat::TriangleBlock blocks[]) const {
-  std::uint32_t slot = 0;
-  for (; slot < count; ++slot) {
-    const Prim &prim = prims_[first + slot];
-    if ((prim.position & kSphereBit) != 0) {
-      return 0;
-    }
-    flat::TriangleBlock &block = blocks[slot / flat::kBlockLanes];
-    const int lane = int(slot % flat::kBlockLanes);
-    block.edge1X[lane] = prim.b.x;
-    block.edge1Y[lane] = prim.b.y;
-    block.edge1Z[lane] = prim.b.z;
-    block.edge2X[lane] = prim.c.x;
-    block.edge2Y[lane] = prim.c.y;
-    block.edge2Z[lane] = prim.c.z;
-    block.vertexX[lane] = prim.a.x;
-    block.vertexY[lane] = prim.a.y;
-    block.vertexZ[lane] = prim.a.z;
-  }
-  // Unused slots have zero edges, which never hit.
-  for (; slot % flat::kBlockLanes != 0; ++slot) {
-    flat::TriangleBlock &block = blocks[slot / flat::kBlockLanes];
-    const int lane = int(slot % flat::kBlockLanes);
-    block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
-    block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
-    block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0f;
-  }
-  return slot / flat::kBlockLanes;
-}
-
 #if defined(__SSE2__)
 namespace {
 
@@ -1140,6 +1110,51 @@ inline int farthestFirst(int mask, const float entries[BvhWideNode::kLanes],
 }
 
 } // namespace
+
+std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
+                                     flat::TriangleBlock blocks[]) const {
+  static_assert(offsetof(Prim, a) == 0 && offsetof(Prim, b) == 12 && offsetof(Prim, c) == 24 &&
+                offsetof(Prim, position) == 36);
+  // Four prims at a time, each read as three overlapping rows of four floats
+  // (a, b.x | b.y, b.z, c.x, c.y | c.x, c.y, c.z, position) and transposed
+  // into the block's lanes. Rows past the leaf are zero: zero edges never hit.
+  int sphereLanes = 0;
+  const std::uint32_t blockCount = (count + flat::kBlockLanes - 1) / flat::kBlockLanes;
+  for (std::uint32_t b = 0; b < blockCount; ++b) {
+    __m128 rows[3][flat::kBlockLanes];
+    for (std::uint32_t lane = 0; lane < flat::kBlockLanes; ++lane) {
+      const std::uint32_t slot = b * flat::kBlockLanes + lane;
+      if (slot < count) {
+        const auto *prim = reinterpret_cast<const char *>(&prims_[first + slot]);
+        rows[0][lane] = _mm_loadu_ps(reinterpret_cast<const float *>(prim));
+        rows[1][lane] = _mm_loadu_ps(reinterpret_cast<const float *>(prim + 16));
+        rows[2][lane] = _mm_loadu_ps(reinterpret_cast<const float *>(prim + 24));
+      } else {
+        rows[0][lane] = rows[1][lane] = rows[2][lane] = _mm_setzero_ps();
+      }
+    }
+    for (auto &row : rows) {
+      _MM_TRANSPOSE4_PS(row[0], row[1], row[2], row[3]);
+    }
+    flat::TriangleBlock &block = blocks[b];
+    const auto store = [](double *to, __m128 lanes) {
+      _mm_store_pd(to, _mm_cvtps_pd(lanes));
+      _mm_store_pd(to + 2, _mm_cvtps_pd(_mm_movehl_ps(lanes, lanes)));
+    };
+    _mm_store_ps(block.vertexX, rows[0][0]);
+    _mm_store_ps(block.vertexY, rows[0][1]);
+    _mm_store_ps(block.vertexZ, rows[0][2]);
+    store(block.edge1X, rows[0][3]);
+    store(block.edge1Y, rows[1][0]);
+    store(block.edge1Z, rows[1][1]);
+    store(block.edge2X, rows[1][2]);
+    store(block.edge2Y, rows[1][3]);
+    store(block.edge2Z, rows[2][2]);
+    sphereLanes |= _mm_movemask_ps(rows[2][3]); // kSphereBit is the sign bit
+  }
+  static_assert(kSphereBit == 0x80000000u);
+  return sphereLanes != 0 ? 0 : blockCount;
+}
 
 void BvhIntersector::nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay,
                                    std::uint32_t first, std::uint32_t count,
