@@ -860,7 +860,9 @@ template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &
   }
   const flat::RayConstants rayConstants(ray);
   RankedHit best;
-  nearestAlwaysTested(ray, rayConstants, best);
+  if (!alwaysTested_.empty()) {
+    nearestAlwaysTested(ray, rayConstants, best);
+  }
   if (wideUsable(ray)) {
     nearestWide<count>(ray, rayConstants, bounds, best, counts);
     return best.hit();
@@ -897,7 +899,7 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
     return list_.blocked(ray, kind);
   }
   const flat::RayConstants rayConstants(ray);
-  if (alwaysTestedBlocks(ray, rayConstants, kind)) {
+  if (!alwaysTested_.empty() && alwaysTestedBlocks(ray, rayConstants, kind)) {
     return true;
   }
   if (wideUsable(ray)) {
