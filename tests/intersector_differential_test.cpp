@@ -316,9 +316,6 @@ const std::vector<Family> kFamilies = {
          s.addTriangle(Material(), a, add(a, {2 * f, 0, 0}), add(a, {0, 0, 2 * f}));
          s.addTriangle(Material(), add(a, {2 * f, 0, 2 * f}), add(a, {0, 0, 2 * f}),
                        add(a, {2 * f, 0, 0}));
-         if (k % 4 == 3) { // and again: equal parameters among the set-aside shapes
-           s.addTriangle(Material(), a, add(a, {2 * f, 0, 0}), add(a, {0, 0, 2 * f}));
-         }
        }
        s.eye = r.inCube(corner, 20);
      },

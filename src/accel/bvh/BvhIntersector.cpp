@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstddef>
 #include <mutex>
 #include <utility>
 
@@ -575,7 +574,6 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     positions.resize(kept);
     boxes.resize(kept);
     items.resize(kept);
-    blockAlwaysTested(options.leafLevel);
   }
   if (shapes.empty()) {
     return;
@@ -746,9 +744,7 @@ std::size_t BvhIntersector::memoryBytes() const {
          lightPlanes_.capacity() * sizeof(float) +
          (setAside_.capacity() + setAsideFrom_.capacity()) * sizeof(std::uint32_t) +
          wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
-         primShapes_.capacity() * sizeof(const Shape *) +
-         alwaysTested_.capacity() * sizeof(Listed) +
-         alwaysBlocks_.capacity() * sizeof(flat::TriangleBlock);
+         primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
 }
 
 // Rays with non-finite or huge components, or a very short direction, are
@@ -858,13 +854,12 @@ template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &
   if (!usable(ray, bounds)) {
     return list_.nearest(ray);
   }
-  const flat::RayConstants rayConstants(ray);
   RankedHit best;
-  if (!alwaysTested_.empty()) {
-    nearestAlwaysTested(ray, rayConstants, best);
+  for (const Listed &listed : alwaysTested_) {
+    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
   }
   if (wideUsable(ray)) {
-    nearestWide<count>(ray, rayConstants, bounds, best, counts);
+    nearestWide<count>(ray, bounds, best, counts);
     return best.hit();
   }
   const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f, ray.direction.z < 0.0f};
@@ -898,14 +893,14 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
   if (!usable(ray, bounds)) {
     return list_.blocked(ray, kind);
   }
-  const flat::RayConstants rayConstants(ray);
-  if (!alwaysTested_.empty() && alwaysTestedBlocks(ray, rayConstants, kind)) {
-    return true;
+  for (const Listed &listed : alwaysTested_) {
+    if (blocks(listed.shape->intersect(ray), kind)) {
+      return true;
+    }
   }
   if (wideUsable(ray)) {
     if (kind == ShadowQuery::TowardsDirection) {
-      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, rayConstants, bounds, {},
-                                                               counts);
+      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, {}, counts);
     }
     // The set-aside triangles first: the plane distances leave them out.
     const LightPlanes light = lightPlanesFor(ray);
@@ -917,72 +912,42 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
         return true;
       }
     }
-    return blockedWide<ShadowQuery::BeforeOne, count>(ray, rayConstants, bounds, light, counts);
+    return blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, light, counts);
   }
   return kind == ShadowQuery::BeforeOne
              ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
              : blockedInHierarchy<ShadowQuery::TowardsDirection, count>(ray, bounds, counts);
 }
 
-void BvhIntersector::blockAlwaysTested(SimdLevel level) {
-  if (level == SimdLevel::Scalar || alwaysTested_.empty()) {
-    return;
-  }
-  std::size_t slot = 0;
-  for (const Listed &listed : alwaysTested_) {
-    if (listed.shape->kind != Shape::Kind::Triangle) {
-      alwaysBlocks_.clear();
-      return;
+std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
+                                     flat::TriangleBlock blocks[]) const {
+  std::uint32_t slot = 0;
+  for (; slot < count; ++slot) {
+    const Prim &prim = prims_[first + slot];
+    if ((prim.position & kSphereBit) != 0) {
+      return 0;
     }
-    if (slot % flat::kBlockLanes == 0) {
-      alwaysBlocks_.emplace_back(); // zero edges in unused slots never hit
-    }
-    const auto &triangle = static_cast<const Triangle &>(*listed.shape);
-    flat::TriangleBlock &block = alwaysBlocks_.back();
-    const std::size_t lane = slot++ % flat::kBlockLanes;
-    block.edge1X[lane] = triangle.edge1.x;
-    block.edge1Y[lane] = triangle.edge1.y;
-    block.edge1Z[lane] = triangle.edge1.z;
-    block.edge2X[lane] = triangle.edge2.x;
-    block.edge2Y[lane] = triangle.edge2.y;
-    block.edge2Z[lane] = triangle.edge2.z;
-    block.vertexX[lane] = triangle.vertex0.x;
-    block.vertexY[lane] = triangle.vertex0.y;
-    block.vertexZ[lane] = triangle.vertex0.z;
+    flat::TriangleBlock &block = blocks[slot / flat::kBlockLanes];
+    const int lane = int(slot % flat::kBlockLanes);
+    block.edge1X[lane] = prim.b.x;
+    block.edge1Y[lane] = prim.b.y;
+    block.edge1Z[lane] = prim.b.z;
+    block.edge2X[lane] = prim.c.x;
+    block.edge2Y[lane] = prim.c.y;
+    block.edge2Z[lane] = prim.c.z;
+    block.vertexX[lane] = prim.a.x;
+    block.vertexY[lane] = prim.a.y;
+    block.vertexZ[lane] = prim.a.z;
   }
-  alwaysKernels_ = &kernelsFor(level);
-}
-
-void BvhIntersector::nearestAlwaysTested(const Ray &ray, const flat::RayConstants &rayConstants,
-                                         RankedHit &best) const {
-  if (alwaysKernels_ != nullptr) {
-    // The kernels keep the first of equal parameters: the earlier position.
-    float t = best.t;
-    const long slot = alwaysKernels_->nearestTriangle(alwaysBlocks_.data(), alwaysBlocks_.size(),
-                                                      rayConstants, t);
-    if (slot >= 0) {
-      const Listed &listed = alwaysTested_[std::size_t(slot)];
-      best.offer(t, listed.position, listed.shape);
-    }
-    return;
+  // Unused slots have zero edges, which never hit.
+  for (; slot % flat::kBlockLanes != 0; ++slot) {
+    flat::TriangleBlock &block = blocks[slot / flat::kBlockLanes];
+    const int lane = int(slot % flat::kBlockLanes);
+    block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
+    block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
+    block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0f;
   }
-  for (const Listed &listed : alwaysTested_) {
-    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
-  }
-}
-
-bool BvhIntersector::alwaysTestedBlocks(const Ray &ray, const flat::RayConstants &rayConstants,
-                                        ShadowQuery kind) const {
-  if (alwaysKernels_ != nullptr) {
-    return alwaysKernels_->anyTriangle(alwaysBlocks_.data(), alwaysBlocks_.size(), rayConstants,
-                                       kind) >= 0;
-  }
-  for (const Listed &listed : alwaysTested_) {
-    if (blocks(listed.shape->intersect(ray), kind)) {
-      return true;
-    }
-  }
-  return false;
+  return slot / flat::kBlockLanes;
 }
 
 #if defined(__SSE2__)
@@ -1113,51 +1078,6 @@ inline int farthestFirst(int mask, const float entries[BvhWideNode::kLanes],
 
 } // namespace
 
-std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
-                                     flat::TriangleBlock blocks[]) const {
-  static_assert(offsetof(Prim, a) == 0 && offsetof(Prim, b) == 12 && offsetof(Prim, c) == 24 &&
-                offsetof(Prim, position) == 36);
-  // Four prims at a time, each read as three overlapping rows of four floats
-  // (a, b.x | b.y, b.z, c.x, c.y | c.x, c.y, c.z, position) and transposed
-  // into the block's lanes. Rows past the leaf are zero: zero edges never hit.
-  int sphereLanes = 0;
-  const std::uint32_t blockCount = (count + flat::kBlockLanes - 1) / flat::kBlockLanes;
-  for (std::uint32_t b = 0; b < blockCount; ++b) {
-    __m128 rows[3][flat::kBlockLanes];
-    for (std::uint32_t lane = 0; lane < flat::kBlockLanes; ++lane) {
-      const std::uint32_t slot = b * flat::kBlockLanes + lane;
-      if (slot < count) {
-        const auto *prim = reinterpret_cast<const char *>(&prims_[first + slot]);
-        rows[0][lane] = _mm_loadu_ps(reinterpret_cast<const float *>(prim));
-        rows[1][lane] = _mm_loadu_ps(reinterpret_cast<const float *>(prim + 16));
-        rows[2][lane] = _mm_loadu_ps(reinterpret_cast<const float *>(prim + 24));
-      } else {
-        rows[0][lane] = rows[1][lane] = rows[2][lane] = _mm_setzero_ps();
-      }
-    }
-    for (auto &row : rows) {
-      _MM_TRANSPOSE4_PS(row[0], row[1], row[2], row[3]);
-    }
-    flat::TriangleBlock &block = blocks[b];
-    const auto store = [](double *to, __m128 lanes) {
-      _mm_store_pd(to, _mm_cvtps_pd(lanes));
-      _mm_store_pd(to + 2, _mm_cvtps_pd(_mm_movehl_ps(lanes, lanes)));
-    };
-    _mm_store_ps(block.vertexX, rows[0][0]);
-    _mm_store_ps(block.vertexY, rows[0][1]);
-    _mm_store_ps(block.vertexZ, rows[0][2]);
-    store(block.edge1X, rows[0][3]);
-    store(block.edge1Y, rows[1][0]);
-    store(block.edge1Z, rows[1][1]);
-    store(block.edge2X, rows[1][2]);
-    store(block.edge2Y, rows[1][3]);
-    store(block.edge2Z, rows[2][2]);
-    sphereLanes |= _mm_movemask_ps(rows[2][3]); // kSphereBit is the sign bit
-  }
-  static_assert(kSphereBit == 0x80000000u);
-  return sphereLanes != 0 ? 0 : blockCount;
-}
-
 void BvhIntersector::nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay,
                                    std::uint32_t first, std::uint32_t count,
                                    RankedHit &best) const {
@@ -1205,21 +1125,20 @@ bool BvhIntersector::leafBlocks(const Ray &ray, const flat::RayConstants &leafRa
 }
 
 template <bool count>
-void BvhIntersector::nearestWide(const Ray &ray, const flat::RayConstants &leafRay,
-                                 const RayBounds &bounds, RankedHit &best,
+void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
   if (lanes.anyParallel) {
-    nearestWideWith<count, true>(ray, leafRay, bounds, lanes, best, counts);
+    nearestWideWith<count, true>(ray, bounds, lanes, best, counts);
   } else {
-    nearestWideWith<count, false>(ray, leafRay, bounds, lanes, best, counts);
+    nearestWideWith<count, false>(ray, bounds, lanes, best, counts);
   }
 }
 
 template <bool count, bool anyParallel>
-void BvhIntersector::nearestWideWith(const Ray &ray, const flat::RayConstants &leafRay,
-                                     const RayBounds &bounds, const WideRay &lanes, RankedHit &best,
-                                     TestCounts &counts) const {
+void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+                                     RankedHit &best, TestCounts &counts) const {
+  const flat::RayConstants leafRay(ray);
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the nearest child of a node is visited next
@@ -1282,22 +1201,20 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const flat::RayConstants &l
 }
 
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &ray, const flat::RayConstants &leafRay,
-                                 const RayBounds &bounds, const LightPlanes &light,
+bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
-  return lanes.anyParallel
-             ? blockedWideWith<kind, count, true>(ray, leafRay, bounds, lanes, light, counts)
-             : blockedWideWith<kind, count, false>(ray, leafRay, bounds, lanes, light, counts);
+  return lanes.anyParallel ? blockedWideWith<kind, count, true>(ray, bounds, lanes, light, counts)
+                           : blockedWideWith<kind, count, false>(ray, bounds, lanes, light, counts);
 }
 
 template <ShadowQuery kind, bool count, bool anyParallel>
-bool BvhIntersector::blockedWideWith(const Ray &ray, const flat::RayConstants &leafRay,
-                                     const RayBounds &bounds, const WideRay &lanes,
+bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
                                      const LightPlanes &light, TestCounts &counts) const {
   // Only children entered below this parameter can block: the largest float
   // below 1 towards a point light.
   constexpr float limit = kind == ShadowQuery::BeforeOne ? 0x1.fffffep-1f : INFINITY;
+  const flat::RayConstants leafRay(ray);
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the first child let in by a node is visited next
@@ -1357,11 +1274,10 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const flat::RayConstants &l
 }
 #else
 template <bool count>
-void BvhIntersector::nearestWide(const Ray &, const flat::RayConstants &, const RayBounds &,
-                                 RankedHit &, TestCounts &) const {}
+void BvhIntersector::nearestWide(const Ray &, const RayBounds &, RankedHit &, TestCounts &) const {}
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &, const flat::RayConstants &, const RayBounds &,
-                                 const LightPlanes &, TestCounts &) const {
+bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, const LightPlanes &,
+                                 TestCounts &) const {
   return false;
 }
 #endif

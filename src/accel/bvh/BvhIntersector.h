@@ -167,34 +167,26 @@ private:
                          AtShape atShape, SecondChildNearer secondChildNearer) const;
   template <bool count> Hit nearestIn(const Ray &ray, TestCounts &counts) const;
   template <bool count>
-  void nearestWide(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
-                   RankedHit &best, TestCounts &counts) const;
+  void nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
+                   TestCounts &counts) const;
   template <ShadowQuery kind, bool count>
   bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
   struct LightPlanes;
   template <ShadowQuery kind, bool count>
-  bool blockedWide(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
-                   const LightPlanes &light, TestCounts &counts) const;
+  bool blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
+                   TestCounts &counts) const;
   // The four-lane walks, with the lane test chosen once per ray: whether any
   // direction component is zero.
   template <bool count, bool anyParallel>
-  void nearestWideWith(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
-                       const WideRay &lanes, RankedHit &best, TestCounts &counts) const;
+  void nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+                       RankedHit &best, TestCounts &counts) const;
   template <ShadowQuery kind, bool count, bool anyParallel>
-  bool blockedWideWith(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
-                       const WideRay &lanes, const LightPlanes &light, TestCounts &counts) const;
+  bool blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+                       const LightPlanes &light, TestCounts &counts) const;
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
   // The plane distances of the light nearest the ray's end, or none.
   LightPlanes lightPlanesFor(const Ray &ray) const;
   void measureLightPlanes(const std::vector<Vec3> &lights);
-  // Fills alwaysBlocks_ and alwaysKernels_ when the kernels of `level` can take
-  // every always-tested shape.
-  void blockAlwaysTested(SimdLevel level);
-  // The always-tested shapes' hits offered to `best`; whether one blocks.
-  void nearestAlwaysTested(const Ray &ray, const flat::RayConstants &rayConstants,
-                           RankedHit &best) const;
-  bool alwaysTestedBlocks(const Ray &ray, const flat::RayConstants &rayConstants,
-                          ShadowQuery kind) const;
   // The leaf of `count` prims from `first` copied into blocks for the flat
   // kernels; 0 when it holds a sphere, else the number of blocks.
   std::size_t copyLeaf(std::uint32_t first, std::uint32_t count,
@@ -214,10 +206,6 @@ private:
   std::vector<Prim> prims_;
   std::vector<const Shape *> primShapes_;
   std::vector<Listed> alwaysTested_;
-  // The always-tested shapes in blocks for the flat kernels, in list order,
-  // when they are all triangles and the kernels are wanted; else none.
-  std::vector<flat::TriangleBlock> alwaysBlocks_;
-  const flat::Kernels *alwaysKernels_ = nullptr;
   const flat::Kernels *leafKernels_ = nullptr; // null: leaves test one shape at a time
   // For each light: (distance from the light to the nearest plane of a
   // triangle below) / (aspect bound), rounded down, one per node; 0 where
