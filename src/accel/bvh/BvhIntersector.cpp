@@ -1013,7 +1013,8 @@ struct WidePending {
   std::uint32_t binary; // the two-child node it stands for
   float entry;
   float reach;
-  float grown; // grownReach(reach)
+  float grown;      // grownReach(reach)
+  float negligible; // at or below the node's negligible reach
 };
 
 template <typename RayBounds> WideRay wideRay(const RayBounds &bounds, double maxCoordinate) {
@@ -1142,7 +1143,7 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
   int top = 0;
   // The child visited now; the nearest child of a node is visited next
   // without going through the stack.
-  WidePending at{0, 0, 0, -INFINITY, INFINITY, INFINITY};
+  WidePending at{0, 0, 0, -INFINITY, INFINITY, INFINITY, 0.0f};
   while (true) {
     if (at.count > 0) {
       if constexpr (count) {
@@ -1150,7 +1151,9 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
       }
       nearestInLeaf(ray, leafRay, at.index, at.count, best);
     } else {
-      tightenWide(nodes_[at.binary], reaches_[at.binary], bounds, lanes, at.reach, at.grown);
+      if (at.reach > at.negligible) {
+        tightenWide(nodes_[at.binary], reaches_[at.binary], bounds, lanes, at.reach, at.grown);
+      }
       const BvhWideNode &node = wide_[at.index];
       float entries[BvhWideNode::kLanes];
       int mask = enterFour<anyParallel>(node, lanes, at.grown, best.t, entries);
@@ -1158,8 +1161,9 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
         counts.boxes += node.lanes;
       }
       const auto child = [&](int lane) {
-        return WidePending{node.child[lane], node.count[lane], node.binaryChild[lane],
-                           entries[lane],    at.reach,         at.grown};
+        return WidePending{
+            node.child[lane], node.count[lane], node.binaryChild[lane],      entries[lane],
+            at.reach,         at.grown,         node.negligibleBelowOf(lane)};
       };
       if (mask != 0) {
         const int first = std::countr_zero(unsigned(mask));
@@ -1215,19 +1219,23 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
   int top = 0;
   // The child visited now; the first child let in by a node is visited next
   // without going through the stack.
-  WidePending at{0, 0, 0, -INFINITY, INFINITY, INFINITY};
+  WidePending at{0, 0, 0, -INFINITY, INFINITY, INFINITY, 0.0f};
   while (true) {
     bool visit = true;
+    // A reach at or below the node's negligible one (for a leaf towards a
+    // point light, kLeafRetest times it) is kept without reading the node.
     if constexpr (kind == ShadowQuery::BeforeOne) {
-      double reach = at.reach;
-      const float overAspect = light.overAspect ? light.overAspect[at.binary] : 0.0f;
-      visit = stillEnters(nodes_[at.binary], reaches_[at.binary], overAspect, light.slack,
-                          at.count > 0, bounds, reach, counts.boxes);
-      if (visit && reach != double(at.reach)) {
-        at.reach = reachAbove(reach);
-        at.grown = grownReach(at.reach, lanes);
+      if (at.reach > at.negligible * (at.count > 0 ? kLeafRetest : 1.0f)) {
+        double reach = at.reach;
+        const float overAspect = light.overAspect ? light.overAspect[at.binary] : 0.0f;
+        visit = stillEnters(nodes_[at.binary], reaches_[at.binary], overAspect, light.slack,
+                            at.count > 0, bounds, reach, counts.boxes);
+        if (visit && reach != double(at.reach)) {
+          at.reach = reachAbove(reach);
+          at.grown = grownReach(at.reach, lanes);
+        }
       }
-    } else if (at.count == 0) {
+    } else if (at.count == 0 && at.reach > at.negligible) {
       tightenWide(nodes_[at.binary], reaches_[at.binary], bounds, lanes, at.reach, at.grown);
     }
     if (visit && at.count > 0) {
@@ -1249,11 +1257,12 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
         while (mask != 0) {
           const int lane = std::countr_zero(unsigned(mask));
           mask &= mask - 1;
-          stack[top++] = {node.child[lane], node.count[lane], node.binaryChild[lane],
-                          entries[lane],    at.reach,         at.grown};
+          stack[top++] = {
+              node.child[lane], node.count[lane], node.binaryChild[lane],      entries[lane],
+              at.reach,         at.grown,         node.negligibleBelowOf(lane)};
         }
-        at = {node.child[first], node.count[first], node.binaryChild[first],
-              entries[first],    at.reach,          at.grown};
+        at = {node.child[first], node.count[first], node.binaryChild[first],      entries[first],
+              at.reach,          at.grown,          node.negligibleBelowOf(first)};
         continue;
       }
     }

@@ -1,6 +1,9 @@
 #include "accel/bvh/BvhWide.h"
 
 #include <algorithm>
+#include <bit>
+
+#include "accel/bvh/BvhBounds.h"
 
 namespace {
 
@@ -33,6 +36,13 @@ public:
     for (int lane = 0; lane < lanes; ++lane) {
       const Node &child = nodes_[children[lane]];
       node.binaryChild[lane] = children[lane];
+      // As BvhIntersector::reachOf works it out, then its top half (rounded down).
+      float extent = 0.0f;
+      for (int a = 0; a < 3; ++a) {
+        extent = std::max(extent, child.hi[a] - child.lo[a]);
+      }
+      const float negligible = bvh::kNegligibleReach * extent;
+      node.negligibleBelow[lane] = std::uint16_t(std::bit_cast<std::uint32_t>(negligible) >> 16);
       for (int a = 0; a < 3; ++a) {
         node.lo[a][lane] = child.lo[a];
         node.hi[a][lane] = child.hi[a];

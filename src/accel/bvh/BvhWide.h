@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -21,12 +22,20 @@ struct alignas(16) BvhWideNode {
   float hi[3][kLanes];
   // A leaf child's first prim, or an inner child's wide node.
   std::uint32_t child[kLanes];
+  // The two-child nodes the children stand for, with their reach constants.
+  std::uint32_t binaryChild[kLanes];
+  // The top half of a float at or below each child's negligible reach: a
+  // reach at or below it is kept without reading the two-child node.
+  std::uint16_t negligibleBelow[kLanes];
   // A leaf child's prim count; 0 for an inner child.
   std::uint8_t count[kLanes];
   std::uint8_t lanes; // children in use, from lane 0
-  // The two-child nodes the children stand for, with their reach constants.
-  std::uint32_t binaryChild[kLanes];
+
+  float negligibleBelowOf(int lane) const {
+    return std::bit_cast<float>(std::uint32_t(negligibleBelow[lane]) << 16);
+  }
 };
+static_assert(sizeof(BvhWideNode) == 144, "the per-lane reach fits in what was padding");
 
 // Collapses the two-child tree (root first, as the builder lays it out) into
 // wide nodes, root first.
