@@ -927,17 +927,7 @@ std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
     if ((prim.position & kSphereBit) != 0) {
       return 0;
     }
-    flat::TriangleBlock &block = blocks[slot / flat::kBlockLanes];
-    const int lane = int(slot % flat::kBlockLanes);
-    block.edge1X[lane] = prim.b.x;
-    block.edge1Y[lane] = prim.b.y;
-    block.edge1Z[lane] = prim.b.z;
-    block.edge2X[lane] = prim.c.x;
-    block.edge2Y[lane] = prim.c.y;
-    block.edge2Z[lane] = prim.c.z;
-    block.vertexX[lane] = prim.a.x;
-    block.vertexY[lane] = prim.a.y;
-    block.vertexZ[lane] = prim.a.z;
+    blocks[slot / flat::kBlockLanes].store(int(slot % flat::kBlockLanes), prim.a, prim.b, prim.c);
   }
   // Unused slots have zero edges, which never hit.
   for (; slot % flat::kBlockLanes != 0; ++slot) {

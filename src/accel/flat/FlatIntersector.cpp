@@ -69,15 +69,7 @@ void store(flat::SphereBlock &block, int lane, const Sphere &sphere) {
 }
 
 void store(flat::TriangleBlock &block, int lane, const Triangle &triangle) {
-  block.edge1X[lane] = triangle.edge1.x;
-  block.edge1Y[lane] = triangle.edge1.y;
-  block.edge1Z[lane] = triangle.edge1.z;
-  block.edge2X[lane] = triangle.edge2.x;
-  block.edge2Y[lane] = triangle.edge2.y;
-  block.edge2Z[lane] = triangle.edge2.z;
-  block.vertexX[lane] = triangle.vertex0.x;
-  block.vertexY[lane] = triangle.vertex0.y;
-  block.vertexZ[lane] = triangle.vertex0.z;
+  block.store(lane, triangle.vertex0, triangle.edge1, triangle.edge2);
 }
 
 // Lays the shapes out in blocks, `slot` numbering them in list order; the

@@ -44,6 +44,18 @@ struct alignas(32) TriangleBlock {
   alignas(16) float vertexX[kBlockLanes];
   float vertexY[kBlockLanes];
   float vertexZ[kBlockLanes];
+
+  void store(int lane, const Vec3 &vertex0, const Vec3 &edge1, const Vec3 &edge2) {
+    edge1X[lane] = edge1.x;
+    edge1Y[lane] = edge1.y;
+    edge1Z[lane] = edge1.z;
+    edge2X[lane] = edge2.x;
+    edge2Y[lane] = edge2.y;
+    edge2Z[lane] = edge2.z;
+    vertexX[lane] = vertex0.x;
+    vertexY[lane] = vertex0.y;
+    vertexZ[lane] = vertex0.z;
+  }
 };
 
 // The per-ray parts of the arithmetic, computed once with the scalar
