@@ -45,8 +45,11 @@ inline constexpr double kSlabWidening = 0x1p-49;
 inline constexpr double kSpreadStep = 1.0 / 64.0;
 // A node keeps the reach it inherits from its parent (valid for it too)
 // without working out its own when the inherited one is at most this share
-// of the node's largest extent. Any value is safe; this one is measured.
-inline constexpr float kNegligibleReach = 0x1p-6f;
+// of the node's largest extent. Any value is safe; this one is measured:
+// against 2^-6, render time on one thread fell by 5-8% on a terrain of a
+// million triangles and 2-3% on a 5,000-triangle mesh (boxes grown a little
+// more, far fewer reach computations); 2^-3 was no better.
+inline constexpr float kNegligibleReach = 0x1p-4f;
 
 // The analysis assumes no overflow and bounded underflow: shape and ray
 // coordinates beyond this magnitude, or non-finite, take the brute-force path.
