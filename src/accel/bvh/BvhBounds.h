@@ -51,6 +51,23 @@ inline constexpr double kSpreadStep = 1.0 / 64.0;
 // more, far fewer reach computations); 2^-3 was no better.
 inline constexpr float kNegligibleReach = 0x1p-4f;
 
+// The inherited reach a node keeps without working out its own.
+template <typename Box> float negligibleReachOf(const Box &node) {
+  float extent = 0.0f;
+  for (int a = 0; a < 3; ++a) {
+    extent = std::max(extent, node.hi[a] - node.lo[a]);
+  }
+  return kNegligibleReach * extent;
+}
+
+// e1 x e2 in double: the products of floats are exact, one rounding per
+// component.
+inline void crossInDouble(const Vec3 &e1, const Vec3 &e2, double m[3]) {
+  m[0] = double(e1.y) * e2.z - double(e1.z) * e2.y;
+  m[1] = double(e1.z) * e2.x - double(e1.x) * e2.z;
+  m[2] = double(e1.x) * e2.y - double(e1.y) * e2.x;
+}
+
 // The analysis assumes no overflow and bounded underflow: shape and ray
 // coordinates beyond this magnitude, or non-finite, take the brute-force path.
 inline constexpr double kMaxCoordinate = 0x1p20;

@@ -63,10 +63,8 @@ bool candidateFor(const Triangle &triangle, std::uint32_t position, Candidate &o
   boxAround(out.box, lo, hi, margin);
   const double gap = e1Length * e2Length * (1.0 + 0x1p-40);
   out.item.gap = bvh::floatAbove(gap);
-  // e1 x e2 in double: exact products, one rounding per component.
-  const double m[3] = {double(e1.y) * e2.z - double(e1.z) * e2.y,
-                       double(e1.z) * e2.x - double(e1.x) * e2.z,
-                       double(e1.x) * e2.y - double(e1.y) * e2.x};
+  double m[3];
+  bvh::crossInDouble(e1, e2, m);
   const double mLength = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
   const double mBelow = mLength * (1.0 - 0x1p-40);
   out.item.aspect = mBelow > 0.0 ? bvh::floatAbove(gap / mBelow * (1.0 + 0x1p-40)) : INFINITY;
@@ -157,9 +155,8 @@ LightFacts lightFacts(const BvhIntersector::Prim &prim, const double light[3]) {
   }
   const Vec3 &e1 = prim.b;
   const Vec3 &e2 = prim.c;
-  const double m[3] = {double(e1.y) * e2.z - double(e1.z) * e2.y,
-                       double(e1.z) * e2.x - double(e1.x) * e2.z,
-                       double(e1.x) * e2.y - double(e1.y) * e2.x};
+  double m[3];
+  bvh::crossInDouble(e1, e2, m);
   const double mLength = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
   if (!(mLength > 0.0)) {
     return {0.0f, 0.0};
@@ -267,11 +264,7 @@ BvhIntersector::LightPlanes BvhIntersector::lightPlanesFor(const Ray &ray) const
 BvhIntersector::NodeReach BvhIntersector::reachOf(const Node &node) {
   NodeReach reach;
   reach.gap = float(bvh::decodeAbove(node.gap)); // exact: a float's top half
-  float extent = 0.0f;
-  for (int a = 0; a < 3; ++a) {
-    extent = std::max(extent, node.hi[a] - node.lo[a]);
-  }
-  reach.negligible = bvh::kNegligibleReach * extent;
+  reach.negligible = bvh::negligibleReachOf(node);
   if (!node.hasCone()) {
     reach.axisOverAspect = 0.0f;
     reach.spreadOverAspect = INFINITY;
@@ -431,8 +424,8 @@ struct Pending {
 // them only for rays that miss everything else, and their size would make
 // the error reach of every node above them large. Only in scenes big enough
 // for the tree to matter, and only when few shapes span the scene.
-constexpr std::size_t kSetAsideFrom = 64;
-constexpr std::size_t kMostSetAside = 8;
+constexpr std::size_t kSpanningShapesFrom = 64;
+constexpr std::size_t kMostSpanningShapes = 8;
 
 double largestExtent(const float lo[3], const float hi[3]) {
   return std::max({double(hi[0]) - lo[0], double(hi[1]) - lo[1], double(hi[2]) - lo[2]});
@@ -454,7 +447,7 @@ bool setAsideSceneSpanning(std::vector<BvhBuildBox> &boxes, std::uint32_t notPla
       hi[a] = std::max(hi[a], box.hi[a]);
     }
   }
-  if (placed < kSetAsideFrom) {
+  if (placed < kSpanningShapesFrom) {
     return false;
   }
   const double half = 0.5 * largestExtent(lo, hi);
@@ -462,7 +455,7 @@ bool setAsideSceneSpanning(std::vector<BvhBuildBox> &boxes, std::uint32_t notPla
   for (std::size_t i = 0; i < boxes.size(); ++i) {
     if (boxes[i].id != notPlaced && largestExtent(boxes[i].lo, boxes[i].hi) >= half) {
       spanning.push_back(i);
-      if (spanning.size() > kMostSetAside) {
+      if (spanning.size() > kMostSpanningShapes) {
         return false;
       }
     }
@@ -931,11 +924,7 @@ std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
   }
   // Unused slots have zero edges, which never hit.
   for (; slot % flat::kBlockLanes != 0; ++slot) {
-    flat::TriangleBlock &block = blocks[slot / flat::kBlockLanes];
-    const int lane = int(slot % flat::kBlockLanes);
-    block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
-    block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
-    block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0f;
+    blocks[slot / flat::kBlockLanes].store(int(slot % flat::kBlockLanes), {}, {}, {});
   }
   return slot / flat::kBlockLanes;
 }
@@ -1020,6 +1009,13 @@ template <typename RayBounds> WideRay wideRay(const RayBounds &bounds, double ma
   }
   ray.planeSlack = 0x1p-22 * (maxCoordinate + originMax) * (1.0 + 0x1p-40);
   return ray;
+}
+
+// Child `lane` of `node`, entered at `entry`, inheriting `parent`'s reach.
+inline WidePending childOf(const BvhWideNode &node, int lane, float entry,
+                           const WidePending &parent) {
+  return {node.child[lane], node.count[lane], node.binaryChild[lane],      entry,
+          parent.reach,     parent.grown,     node.negligibleBelowOf(lane)};
 }
 
 // Tightens a popped child's reach; true when it got smaller, with `grown`
@@ -1150,11 +1146,7 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
       if constexpr (count) {
         counts.boxes += node.lanes;
       }
-      const auto child = [&](int lane) {
-        return WidePending{
-            node.child[lane], node.count[lane], node.binaryChild[lane],      entries[lane],
-            at.reach,         at.grown,         node.negligibleBelowOf(lane)};
-      };
+      const auto child = [&](int lane) { return childOf(node, lane, entries[lane], at); };
       if (mask != 0) {
         const int first = std::countr_zero(unsigned(mask));
         mask &= mask - 1;
@@ -1247,12 +1239,9 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
         while (mask != 0) {
           const int lane = std::countr_zero(unsigned(mask));
           mask &= mask - 1;
-          stack[top++] = {
-              node.child[lane], node.count[lane], node.binaryChild[lane],      entries[lane],
-              at.reach,         at.grown,         node.negligibleBelowOf(lane)};
+          stack[top++] = childOf(node, lane, entries[lane], at);
         }
-        at = {node.child[first], node.count[first], node.binaryChild[first],      entries[first],
-              at.reach,          at.grown,          node.negligibleBelowOf(first)};
+        at = childOf(node, first, entries[first], at);
         continue;
       }
     }

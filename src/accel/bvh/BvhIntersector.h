@@ -209,7 +209,7 @@ private:
   const flat::Kernels *leafKernels_ = nullptr; // null: leaves test one shape at a time
   // For each light: (distance from the light to the nearest plane of a
   // triangle below) / (aspect bound), rounded down, one per node; 0 where
-  // the node has no cone.
+  // the node's aspect is unknown.
   std::vector<Vec3> lights_;
   std::vector<float> lightPlanes_;
   // The set-aside prims, light k's from setAsideFrom_[k] to setAsideFrom_[k + 1].

@@ -37,11 +37,7 @@ public:
       const Node &child = nodes_[children[lane]];
       node.binaryChild[lane] = children[lane];
       // As BvhIntersector::reachOf works it out, then its top half (rounded down).
-      float extent = 0.0f;
-      for (int a = 0; a < 3; ++a) {
-        extent = std::max(extent, child.hi[a] - child.lo[a]);
-      }
-      const float negligible = bvh::kNegligibleReach * extent;
+      const float negligible = bvh::negligibleReachOf(child);
       node.negligibleBelow[lane] = std::uint16_t(std::bit_cast<std::uint32_t>(negligible) >> 16);
       for (int a = 0; a < 3; ++a) {
         node.lo[a][lane] = child.lo[a];
