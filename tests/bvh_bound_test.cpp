@@ -267,17 +267,13 @@ TEST(BvhNodeBound, LightPlaneBoundCoversEveryTriangleThatBlocks) {
     for (std::size_t k = 0; k < BvhIntersector::kMaxLights; ++k) {
       const auto &from = static_cast<const Triangle &>(
           *shapes[std::size_t(random.whole(0, int(shapes.size()) - 1))]);
-      Vec3 normal = cross(from.edge1, from.edge2);
-      normalize(normal);
-      Vec3 along = add(scale(from.edge1, random.unit()), scale(from.edge2, random.unit()));
-      normalize(along);
       const float far = radius * random.logUniform(0.5f, 1e4f);
       const float off = k % 4 == 0   ? 0.0f
                         : k % 4 == 3 ? random.unit()
                                      : random.logUniform(1e-8f, 1e-3f);
-      lights.push_back(add(from.vertex0, add(scale(along, far), scale(normal, far * off))));
+      lights.push_back(random.offPlaneOf(from, far, off));
       inPlaneOf.push_back(&from);
-      towardsPlane.push_back(scale(normal, -far * off));
+      towardsPlane.push_back(scale(from.unitNormal(), -far * off));
     }
     const BvhIntersector hierarchy(scene.shapes, {.pointLights = lights});
     setAside += hierarchy.setAsideCount();

@@ -245,15 +245,11 @@ void ballLitAtItsSilhouette(RandomScene &random, Scene &scene, int) {
   for (int k = 0; k < 6; ++k) {
     const auto &from = static_cast<const Triangle &>(
         *shapes[std::size_t(random.whole(0, int(shapes.size()) - 1))]);
-    Vec3 along = add(scale(from.edge1, random.unit()), scale(from.edge2, random.unit()));
-    normalize(along);
     const float far = radius * random.logUniform(1, 1e4f);
     const float off = k % 3 == 0   ? 0.0f
                       : k % 3 == 1 ? random.logUniform(1e-8f, 1e-3f)
                                    : random.unit();
-    scene.addPointLight(
-        {1, 1, 1},
-        add(from.vertex0, add(scale(along, far), scale(from.normalAt(from.vertex0), far * off))));
+    scene.addPointLight({1, 1, 1}, random.offPlaneOf(from, far, off));
   }
 }
 

@@ -167,6 +167,12 @@ void RandomScene::addBall(Scene &scene, const Vec3 &centre, float radius, int ri
   }
 }
 
+Vec3 RandomScene::offPlaneOf(const Triangle &triangle, float far, float off) {
+  Vec3 along = add(scale(triangle.edge1, unit()), scale(triangle.edge2, unit()));
+  normalize(along);
+  return add(triangle.vertex0, add(scale(along, far), scale(triangle.unitNormal(), far * off)));
+}
+
 Vec3 RandomScene::pointOn(const Shape &shape) {
   if (const auto *t = dynamic_cast<const Triangle *>(&shape)) {
     float u = unit();

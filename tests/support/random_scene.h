@@ -13,6 +13,7 @@
 
 #include "accel/Intersector.h"
 #include "accel/flat/FlatIntersector.h"
+#include "geometry/Triangle.h"
 #include "scene/Scene.h"
 
 // Sanitized builds run about ten times slower: the randomised comparisons do
@@ -58,6 +59,10 @@ public:
   static void addBall(Scene &scene, const Vec3 &centre, float radius, int rings);
   // A vertex, a point on an edge or inside a triangle, or a point on a sphere.
   Vec3 pointOn(const Shape &shape);
+  // A point `far` from the triangle's first vertex along a random direction
+  // in its plane, then `far * off` along its unit normal: where a light sees
+  // the triangle edge-on (off = 0) or nearly so.
+  Vec3 offPlaneOf(const Triangle &triangle, float far, float off);
 
   // A ray of one of many kinds: from `camera`; aimed at a shape's vertex, edge
   // or surface from up to `spread` away; grazing a triangle's plane or a
