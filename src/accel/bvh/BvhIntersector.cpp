@@ -489,15 +489,12 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   // Filled in list order; the prims are made in leaf order after the build,
   // so that no second copy of them is held while it runs. Large scenes work
   // on two threads where the work splits into independent halves.
+  // One walk of the list: on a large scene each of its steps waits for memory.
   std::vector<const Shape *> shapes;
-  std::size_t count = 0;
-  for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
-    ++count;
-  }
-  shapes.reserve(count);
   for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
     shapes.push_back(shape);
   }
+  const std::size_t count = shapes.size();
   const bool parallel = count >= options.parallelBuildFrom;
   const auto inHalves = [parallel](std::size_t size, const auto &work) {
     if (parallel) {
