@@ -339,6 +339,20 @@ void PrintTo(const Family &family, std::ostream *out) {
 
 class EveryIntersector : public testing::TestWithParam<Family> {};
 
+void expectSameTree(const BvhIntersector &other, const BvhIntersector &serial) {
+  ASSERT_EQ(other.nodes().size(), serial.nodes().size());
+  for (std::size_t n = 0; n < serial.nodes().size(); ++n) {
+    ASSERT_EQ(std::memcmp(&other.nodes()[n], &serial.nodes()[n], sizeof(serial.nodes()[n])), 0)
+        << "node " << n;
+  }
+  ASSERT_EQ(other.prims().size(), serial.prims().size());
+  for (std::size_t p = 0; p < serial.prims().size(); ++p) {
+    ASSERT_EQ(std::memcmp(&other.prims()[p], &serial.prims()[p], sizeof(serial.prims()[p])), 0)
+        << "prim " << p;
+  }
+  ASSERT_EQ(other.alwaysTestedCount(), serial.alwaysTestedCount());
+}
+
 // Every scene's tree is sound, and built on two threads (for the scene of a
 // few thousand shapes), or one box at a time rather than four, it has the
 // very nodes and prims of the serial four-lane build.
@@ -361,17 +375,8 @@ TEST_P(EveryIntersector, AnswersAsTheShapeList) {
     const BvhIntersector oneLane(scene.shapes,
                                  {.parallelBuildFrom = 0xffffffffu, .fourLaneBuild = false});
     for (const BvhIntersector *other : {&parallel, &oneLane}) {
-      ASSERT_EQ(other->nodes().size(), serial.nodes().size());
-      for (std::size_t n = 0; n < serial.nodes().size(); ++n) {
-        ASSERT_EQ(std::memcmp(&other->nodes()[n], &serial.nodes()[n], sizeof(serial.nodes()[n])), 0)
-            << "node " << n;
-      }
-      ASSERT_EQ(other->prims().size(), serial.prims().size());
-      for (std::size_t p = 0; p < serial.prims().size(); ++p) {
-        ASSERT_EQ(std::memcmp(&other->prims()[p], &serial.prims()[p], sizeof(serial.prims()[p])), 0)
-            << "prim " << p;
-      }
-      ASSERT_EQ(other->alwaysTestedCount(), serial.alwaysTestedCount());
+      expectSameTree(*other, serial);
+      ASSERT_FALSE(HasFatalFailure());
     }
     std::vector<Candidate> candidates = fastIntersectors(scene);
     candidates.push_back({"bvh built on two threads", nullptr, true});
@@ -397,6 +402,20 @@ INSTANTIATE_TEST_SUITE_P(Families, EveryIntersector, testing::ValuesIn(kFamilies
                          [](const testing::TestParamInfo<Family> &info) {
                            return std::string(info.param.name);
                          });
+
+// Nodes of many thousand shapes are binned along their widest axis alone:
+// there too, four lanes at a time or one box at a time, the tree is the same.
+TEST(BvhIntersector, LargeNodesBuildTheSameTreeFourLanesAtATime) {
+  Scene scene;
+  RandomScene random(5);
+  random.scatter(scene, {0, 0, 0}, 60, 0.05f, 3, 12000, true);
+  random.addMesh(scene, {-30, -2, -30}, 0.5f, 80); // 12800 triangles sharing edges
+  const BvhIntersector fourLanes(scene.shapes, {.parallelBuildFrom = 0xffffffffu});
+  const BvhIntersector oneLane(scene.shapes,
+                               {.parallelBuildFrom = 0xffffffffu, .fourLaneBuild = false});
+  ASSERT_GT(fourLanes.hierarchyShapeCount(), 20000u);
+  expectSameTree(fourLanes, oneLane);
+}
 
 // Otherwise the comparisons above could pass with every shape in the list
 // walk. Shapes spanning the scene are set aside, but only a few of them.
