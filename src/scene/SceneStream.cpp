@@ -51,11 +51,12 @@ constexpr std::size_t kShortNumberView = 1 + 7 + 1 + 8;
 // path of the general reader does.
 std::size_t readShortNumber(const char *text, double &value) {
   const char *at = text + (text[0] == '+' || text[0] == '-' ? 1 : 0);
-  std::uint64_t significand = 0;
+  std::int64_t significand = 0;
   // At most 8 digits each, so that neither loop leaves the view.
   const auto takeDigits = [&] {
     const char *const first = at;
-    for (unsigned d; at - first < 8 && (d = unsigned(*at) - '0') <= 9; ++at) {
+    const char *const last = at + 8;
+    for (unsigned d; at != last && (d = unsigned(*at) - '0') <= 9; ++at) {
       significand = significand * 10 + d;
     }
     return at - first;
