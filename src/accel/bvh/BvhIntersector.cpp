@@ -610,6 +610,9 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
       wide_ = collapseToWide(nodes_);
       if (options.leafLevel != SimdLevel::Scalar) {
         leafKernels_ = &kernelsFor(options.leafLevel);
+        if (prims_.size() <= options.storedLeavesUpTo) {
+          storeLeaves();
+        }
       }
     }
 #endif
@@ -737,6 +740,8 @@ std::size_t BvhIntersector::memoryBytes() const {
          lightPlanes_.capacity() * sizeof(float) +
          (setAside_.capacity() + setAsideFrom_.capacity()) * sizeof(std::uint32_t) +
          wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
+         leafBlocks_.capacity() * sizeof(flat::TriangleBlock) +
+         leafBlockAt_.capacity() * sizeof(std::uint32_t) +
          primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
 }
 
@@ -929,7 +934,6 @@ std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
   return slot / flat::kBlockLanes;
 }
 
-#if defined(__SSE2__)
 namespace {
 
 // The largest leaf, in blocks of the flat kernels.
@@ -939,6 +943,43 @@ constexpr std::size_t kLeafBlocks =
 // Leaves of fewer triangles are tested one at a time: measured, copying
 // them into blocks costs about what the kernels save.
 constexpr std::uint32_t kKernelLeafFrom = 3;
+
+constexpr std::uint32_t kNotStored = 0xffffffffu;
+
+} // namespace
+
+void BvhIntersector::storeLeaves() {
+  leafBlockAt_.assign(prims_.size(), kNotStored);
+  flat::TriangleBlock scratch[kLeafBlocks];
+  for (const Node &node : nodes_) {
+    if (!node.isLeaf() || node.primCount() < kKernelLeafFrom) {
+      continue;
+    }
+    const std::size_t blockCount = copyLeaf(node.firstPrim(), node.primCount(), scratch);
+    if (blockCount > 0) {
+      leafBlockAt_[node.firstPrim()] = std::uint32_t(leafBlocks_.size());
+      leafBlocks_.insert(leafBlocks_.end(), scratch, scratch + blockCount);
+    }
+  }
+}
+
+const flat::TriangleBlock *BvhIntersector::leafInBlocks(std::uint32_t first, std::uint32_t count,
+                                                        flat::TriangleBlock scratch[],
+                                                        std::size_t &blockCount) const {
+  if (!leafBlockAt_.empty()) {
+    const std::uint32_t at = leafBlockAt_[first];
+    if (at == kNotStored) {
+      return nullptr;
+    }
+    blockCount = (count + flat::kBlockLanes - 1) / flat::kBlockLanes;
+    return leafBlocks_.data() + at;
+  }
+  blockCount = copyLeaf(first, count, scratch);
+  return blockCount > 0 ? scratch : nullptr;
+}
+
+#if defined(__SSE2__)
+namespace {
 
 // The next float up from a parameter t >= 0 (+inf above the largest).
 inline float nextUp(float t) {
@@ -1067,10 +1108,11 @@ inline int farthestFirst(int mask, const float entries[BvhWideNode::kLanes],
 void BvhIntersector::nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay,
                                    std::uint32_t first, std::uint32_t count,
                                    RankedHit &best) const {
-  alignas(32) flat::TriangleBlock blocks[kLeafBlocks];
+  alignas(32) flat::TriangleBlock scratch[kLeafBlocks];
   std::size_t blockCount = 0;
+  const flat::TriangleBlock *blocks = nullptr;
   if (count >= kKernelLeafFrom && leafKernels_ != nullptr &&
-      (blockCount = copyLeaf(first, count, blocks)) > 0) {
+      (blocks = leafInBlocks(first, count, scratch, blockCount)) != nullptr) {
     // Hits at the best parameter too: one may be earlier in the list.
     float t = nextUp(best.t);
     const long slot = leafKernels_->nearestTriangle(blocks, blockCount, leafRay, t);
@@ -1090,10 +1132,11 @@ template <bool count>
 bool BvhIntersector::leafBlocks(const Ray &ray, const flat::RayConstants &leafRay,
                                 std::uint32_t first, std::uint32_t shapes, ShadowQuery kind,
                                 TestCounts &counts) const {
-  alignas(32) flat::TriangleBlock leaf[kLeafBlocks];
+  alignas(32) flat::TriangleBlock scratch[kLeafBlocks];
   std::size_t blockCount = 0;
+  const flat::TriangleBlock *leaf = nullptr;
   if (shapes >= kKernelLeafFrom && leafKernels_ != nullptr &&
-      (blockCount = copyLeaf(first, shapes, leaf)) > 0) {
+      (leaf = leafInBlocks(first, shapes, scratch, blockCount)) != nullptr) {
     if constexpr (count) {
       counts.shapes += shapes;
     }

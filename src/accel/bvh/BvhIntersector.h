@@ -19,6 +19,11 @@ struct BvhOptions {
   // The wide walks test a leaf of three or more triangles with the flat kernels
   // of this level, several at a time; Scalar: one shape at a time.
   SimdLevel leafLevel = supportedSimdLevel();
+  // Leaves the kernels test are kept in their block layout, ready to test,
+  // when the hierarchy holds at most this many shapes (about 90 bytes more
+  // per triangle); in larger scenes each leaf is copied into blocks when a
+  // query visits it. The answers are the same.
+  std::size_t storedLeavesUpTo = 262144;
   // From this many shapes the building is shared by two threads.
   std::uint32_t parallelBuildFrom = 20000;
   // The builder measures and bins boxes four lanes at a time where the
@@ -191,6 +196,12 @@ private:
   // kernels; 0 when it holds a sphere, else the number of blocks.
   std::size_t copyLeaf(std::uint32_t first, std::uint32_t count,
                        flat::TriangleBlock blocks[]) const;
+  // The leaf's blocks for the kernels: the stored ones, or a copy made in
+  // `scratch`; null when it holds a sphere. `blockCount` receives their number.
+  const flat::TriangleBlock *leafInBlocks(std::uint32_t first, std::uint32_t count,
+                                          flat::TriangleBlock scratch[],
+                                          std::size_t &blockCount) const;
+  void storeLeaves();
   // The leaf's hits offered to `best`; whether a shape of the leaf blocks a
   // shadow ray. Several shapes at a time when the leaf is large enough.
   void nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay, std::uint32_t first,
@@ -207,6 +218,10 @@ private:
   std::vector<const Shape *> primShapes_;
   std::vector<Listed> alwaysTested_;
   const flat::Kernels *leafKernels_ = nullptr; // null: leaves test one shape at a time
+  // Stored leaf blocks, and where each leaf's start (indexed by its first
+  // prim); empty when leaves are copied as visited.
+  std::vector<flat::TriangleBlock> leafBlocks_;
+  std::vector<std::uint32_t> leafBlockAt_;
   // For each light: (distance from the light to the nearest plane of a
   // triangle below) / (aspect bound), rounded down, one per node; 0 where
   // the node's aspect is unknown.
