@@ -624,6 +624,9 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     makeWide();
   }
   measureLightPlanes(options.pointLights);
+  if (leafKernels_ != nullptr) {
+    storeAlwaysTested();
+  }
 }
 
 BvhIntersector::~BvhIntersector() = default;
@@ -853,11 +856,10 @@ template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &
     return list_.nearest(ray);
   }
   RankedHit best;
-  for (const Listed &listed : alwaysTested_) {
-    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
-  }
+  const flat::RayConstants leafRay(ray);
+  nearestAlwaysTested(ray, leafRay, best);
   if (wideUsable(ray)) {
-    nearestWide<count>(ray, bounds, best, counts);
+    nearestWide<count>(ray, leafRay, bounds, best, counts);
     return best.hit();
   }
   const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f, ray.direction.z < 0.0f};
@@ -891,14 +893,13 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
   if (!usable(ray, bounds)) {
     return list_.blocked(ray, kind);
   }
-  for (const Listed &listed : alwaysTested_) {
-    if (blocks(listed.shape->intersect(ray), kind)) {
-      return true;
-    }
+  const flat::RayConstants leafRay(ray);
+  if (alwaysTestedBlocks(ray, leafRay, kind)) {
+    return true;
   }
   if (wideUsable(ray)) {
     if (kind == ShadowQuery::TowardsDirection) {
-      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, {}, counts);
+      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, leafRay, bounds, {}, counts);
     }
     // The set-aside triangles first: the plane distances leave them out.
     const LightPlanes light = lightPlanesFor(ray);
@@ -910,7 +911,7 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
         return true;
       }
     }
-    return blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, light, counts);
+    return blockedWide<ShadowQuery::BeforeOne, count>(ray, leafRay, bounds, light, counts);
   }
   return kind == ShadowQuery::BeforeOne
              ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
@@ -976,6 +977,60 @@ const flat::TriangleBlock *BvhIntersector::leafInBlocks(std::uint32_t first, std
   }
   blockCount = copyLeaf(first, count, scratch);
   return blockCount > 0 ? scratch : nullptr;
+}
+
+void BvhIntersector::storeAlwaysTested() {
+  std::stable_partition(alwaysTested_.begin(), alwaysTested_.end(), [](const Listed &listed) {
+    return listed.shape->kind == Shape::Kind::Triangle;
+  });
+  for (const Listed &listed : alwaysTested_) {
+    if (listed.shape->kind != Shape::Kind::Triangle) {
+      break;
+    }
+    const auto &triangle = static_cast<const Triangle &>(*listed.shape);
+    const std::size_t slot = alwaysTestedInBlocks_++;
+    if (slot % flat::kBlockLanes == 0) {
+      alwaysTestedBlocks_.emplace_back();
+    }
+    alwaysTestedBlocks_.back().store(int(slot % flat::kBlockLanes), triangle.vertex0,
+                                     triangle.edge1, triangle.edge2);
+  }
+  // Unused slots have zero edges, which never hit.
+  for (std::size_t slot = alwaysTestedInBlocks_; slot % flat::kBlockLanes != 0; ++slot) {
+    alwaysTestedBlocks_.back().store(int(slot % flat::kBlockLanes), {}, {}, {});
+  }
+}
+
+void BvhIntersector::nearestAlwaysTested(const Ray &ray, const flat::RayConstants &leafRay,
+                                         RankedHit &best) const {
+  if (!alwaysTestedBlocks_.empty()) {
+    float t = kFarAway; // nothing is offered yet: below it, any hit is the nearest
+    const long slot = leafKernels_->nearestTriangle(alwaysTestedBlocks_.data(),
+                                                    alwaysTestedBlocks_.size(), leafRay, t);
+    if (slot >= 0) {
+      const Listed &listed = alwaysTested_[std::size_t(slot)];
+      best.offer(t, listed.position, listed.shape);
+    }
+  }
+  for (std::size_t i = alwaysTestedInBlocks_; i < alwaysTested_.size(); ++i) {
+    const Listed &listed = alwaysTested_[i];
+    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
+  }
+}
+
+bool BvhIntersector::alwaysTestedBlocks(const Ray &ray, const flat::RayConstants &leafRay,
+                                        ShadowQuery kind) const {
+  if (!alwaysTestedBlocks_.empty() &&
+      leafKernels_->anyTriangle(alwaysTestedBlocks_.data(), alwaysTestedBlocks_.size(), leafRay,
+                                kind) >= 0) {
+    return true;
+  }
+  for (std::size_t i = alwaysTestedInBlocks_; i < alwaysTested_.size(); ++i) {
+    if (blocks(alwaysTested_[i].shape->intersect(ray), kind)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 #if defined(__SSE2__)
@@ -1154,20 +1209,21 @@ bool BvhIntersector::leafBlocks(const Ray &ray, const flat::RayConstants &leafRa
 }
 
 template <bool count>
-void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
+void BvhIntersector::nearestWide(const Ray &ray, const flat::RayConstants &leafRay,
+                                 const RayBounds &bounds, RankedHit &best,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
   if (lanes.anyParallel) {
-    nearestWideWith<count, true>(ray, bounds, lanes, best, counts);
+    nearestWideWith<count, true>(ray, leafRay, bounds, lanes, best, counts);
   } else {
-    nearestWideWith<count, false>(ray, bounds, lanes, best, counts);
+    nearestWideWith<count, false>(ray, leafRay, bounds, lanes, best, counts);
   }
 }
 
 template <bool count, bool anyParallel>
-void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
-                                     RankedHit &best, TestCounts &counts) const {
-  const flat::RayConstants leafRay(ray);
+void BvhIntersector::nearestWideWith(const Ray &ray, const flat::RayConstants &leafRay,
+                                     const RayBounds &bounds, const WideRay &lanes, RankedHit &best,
+                                     TestCounts &counts) const {
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the nearest child of a node is visited next
@@ -1226,20 +1282,22 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
 }
 
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
+bool BvhIntersector::blockedWide(const Ray &ray, const flat::RayConstants &leafRay,
+                                 const RayBounds &bounds, const LightPlanes &light,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
-  return lanes.anyParallel ? blockedWideWith<kind, count, true>(ray, bounds, lanes, light, counts)
-                           : blockedWideWith<kind, count, false>(ray, bounds, lanes, light, counts);
+  return lanes.anyParallel
+             ? blockedWideWith<kind, count, true>(ray, leafRay, bounds, lanes, light, counts)
+             : blockedWideWith<kind, count, false>(ray, leafRay, bounds, lanes, light, counts);
 }
 
 template <ShadowQuery kind, bool count, bool anyParallel>
-bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+bool BvhIntersector::blockedWideWith(const Ray &ray, const flat::RayConstants &leafRay,
+                                     const RayBounds &bounds, const WideRay &lanes,
                                      const LightPlanes &light, TestCounts &counts) const {
   // Only children entered below this parameter can block: the largest float
   // below 1 towards a point light.
   constexpr float limit = kind == ShadowQuery::BeforeOne ? 0x1.fffffep-1f : INFINITY;
-  const flat::RayConstants leafRay(ray);
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the first child let in by a node is visited next
@@ -1296,10 +1354,11 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
 }
 #else
 template <bool count>
-void BvhIntersector::nearestWide(const Ray &, const RayBounds &, RankedHit &, TestCounts &) const {}
+void BvhIntersector::nearestWide(const Ray &, const flat::RayConstants &, const RayBounds &,
+                                 RankedHit &, TestCounts &) const {}
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, const LightPlanes &,
-                                 TestCounts &) const {
+bool BvhIntersector::blockedWide(const Ray &, const flat::RayConstants &, const RayBounds &,
+                                 const LightPlanes &, TestCounts &) const {
   return false;
 }
 #endif

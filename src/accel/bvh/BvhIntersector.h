@@ -172,22 +172,22 @@ private:
                          AtShape atShape, SecondChildNearer secondChildNearer) const;
   template <bool count> Hit nearestIn(const Ray &ray, TestCounts &counts) const;
   template <bool count>
-  void nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
-                   TestCounts &counts) const;
+  void nearestWide(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
+                   RankedHit &best, TestCounts &counts) const;
   template <ShadowQuery kind, bool count>
   bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
   struct LightPlanes;
   template <ShadowQuery kind, bool count>
-  bool blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
-                   TestCounts &counts) const;
+  bool blockedWide(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
+                   const LightPlanes &light, TestCounts &counts) const;
   // The four-lane walks, with the lane test chosen once per ray: whether any
   // direction component is zero.
   template <bool count, bool anyParallel>
-  void nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
-                       RankedHit &best, TestCounts &counts) const;
+  void nearestWideWith(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
+                       const WideRay &lanes, RankedHit &best, TestCounts &counts) const;
   template <ShadowQuery kind, bool count, bool anyParallel>
-  bool blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
-                       const LightPlanes &light, TestCounts &counts) const;
+  bool blockedWideWith(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
+                       const WideRay &lanes, const LightPlanes &light, TestCounts &counts) const;
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
   // The plane distances of the light nearest the ray's end, or none.
   LightPlanes lightPlanesFor(const Ray &ray) const;
@@ -202,6 +202,14 @@ private:
                                           flat::TriangleBlock scratch[],
                                           std::size_t &blockCount) const;
   void storeLeaves();
+  // Puts the always-tested triangles first, in list order, and into blocks
+  // for the kernels.
+  void storeAlwaysTested();
+  // Offers the always-tested shapes' hits to `best`; whether one blocks.
+  void nearestAlwaysTested(const Ray &ray, const flat::RayConstants &leafRay,
+                           RankedHit &best) const;
+  bool alwaysTestedBlocks(const Ray &ray, const flat::RayConstants &leafRay,
+                          ShadowQuery kind) const;
   // The leaf's hits offered to `best`; whether a shape of the leaf blocks a
   // shadow ray. Several shapes at a time when the leaf is large enough.
   void nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay, std::uint32_t first,
@@ -217,6 +225,10 @@ private:
   std::vector<Prim> prims_;
   std::vector<const Shape *> primShapes_;
   std::vector<Listed> alwaysTested_;
+  // The first alwaysTestedInBlocks_ of them are triangles, also held in
+  // alwaysTestedBlocks_ for the kernels.
+  std::vector<flat::TriangleBlock> alwaysTestedBlocks_;
+  std::size_t alwaysTestedInBlocks_ = 0;
   const flat::Kernels *leafKernels_ = nullptr; // null: leaves test one shape at a time
   // Stored leaf blocks, and where each leaf's start (indexed by its first
   // prim); empty when leaves are copied as visited.
