@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <mutex>
 #include <utility>
 
@@ -920,19 +921,59 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
 
 std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
                                      flat::TriangleBlock blocks[]) const {
-  std::uint32_t slot = 0;
-  for (; slot < count; ++slot) {
-    const Prim &prim = prims_[first + slot];
-    if ((prim.position & kSphereBit) != 0) {
+  for (std::uint32_t slot = 0; slot < count; ++slot) {
+    if ((prims_[first + slot].position & kSphereBit) != 0) {
       return 0;
     }
-    blocks[slot / flat::kBlockLanes].store(int(slot % flat::kBlockLanes), prim.a, prim.b, prim.c);
   }
   // Unused slots have zero edges, which never hit.
-  for (; slot % flat::kBlockLanes != 0; ++slot) {
-    blocks[slot / flat::kBlockLanes].store(int(slot % flat::kBlockLanes), {}, {}, {});
+  const std::size_t blockCount = (count + flat::kBlockLanes - 1) / flat::kBlockLanes;
+#if defined(__SSE2__)
+  // Four prims at a time: a prim's first four floats (v0, e1.x) and the next
+  // four (e1.y, e1.z, e2.x, e2.y) are read as rows and transposed into lanes.
+  static_assert(offsetof(Prim, b) == 12 && offsetof(Prim, c) == 24 && flat::kBlockLanes == 4,
+                "the rows below follow the prim layout");
+  for (std::size_t b = 0; b < blockCount; ++b) {
+    const Prim *prim = prims_.data() + first + b * flat::kBlockLanes;
+    const std::size_t used =
+        std::min<std::size_t>(flat::kBlockLanes, count - b * flat::kBlockLanes);
+    __m128 front[4];
+    __m128 back[4];
+    alignas(16) float lastZ[4] = {};
+    for (std::size_t lane = 0; lane < 4; ++lane) {
+      if (lane < used) {
+        front[lane] = _mm_loadu_ps(&prim[lane].a.x);
+        back[lane] = _mm_loadu_ps(&prim[lane].b.y);
+        lastZ[lane] = prim[lane].c.z;
+      } else {
+        front[lane] = back[lane] = _mm_setzero_ps();
+      }
+    }
+    _MM_TRANSPOSE4_PS(front[0], front[1], front[2], front[3]);
+    _MM_TRANSPOSE4_PS(back[0], back[1], back[2], back[3]);
+    flat::TriangleBlock &block = blocks[b];
+    _mm_store_ps(block.vertexX, front[0]);
+    _mm_store_ps(block.vertexY, front[1]);
+    _mm_store_ps(block.vertexZ, front[2]);
+    _mm_store_ps(block.edge1X, front[3]);
+    _mm_store_ps(block.edge1Y, back[0]);
+    _mm_store_ps(block.edge1Z, back[1]);
+    _mm_store_ps(block.edge2X, back[2]);
+    _mm_store_ps(block.edge2Y, back[3]);
+    _mm_store_ps(block.edge2Z, _mm_load_ps(lastZ));
   }
-  return slot / flat::kBlockLanes;
+#else
+  for (std::uint32_t slot = 0; slot < blockCount * flat::kBlockLanes; ++slot) {
+    const int lane = int(slot % flat::kBlockLanes);
+    if (slot < count) {
+      const Prim &prim = prims_[first + slot];
+      blocks[slot / flat::kBlockLanes].store(lane, prim.a, prim.b, prim.c);
+    } else {
+      blocks[slot / flat::kBlockLanes].store(lane, {}, {}, {});
+    }
+  }
+#endif
+  return blockCount;
 }
 
 namespace {
