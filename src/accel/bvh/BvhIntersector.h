@@ -20,7 +20,7 @@ struct BvhOptions {
   // of this level, several at a time; Scalar: one shape at a time.
   SimdLevel leafLevel = supportedSimdLevel();
   // Leaves the kernels test are kept in their block layout, ready to test,
-  // when the hierarchy holds at most this many shapes (90 to 110 bytes more
+  // when the hierarchy holds at most this many shapes (50 to 65 bytes more
   // per triangle); in larger scenes each leaf is copied into blocks when a
   // query visits it. The answers are the same.
   std::size_t storedLeavesUpTo = 262144;
