@@ -895,7 +895,7 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
     return list_.blocked(ray, kind);
   }
   const flat::RayConstants leafRay(ray);
-  if (alwaysTestedBlocks(ray, leafRay, kind)) {
+  if (blockedByAlwaysTested(ray, leafRay, kind)) {
     return true;
   }
   if (wideUsable(ray)) {
@@ -1059,8 +1059,8 @@ void BvhIntersector::nearestAlwaysTested(const Ray &ray, const flat::RayConstant
   }
 }
 
-bool BvhIntersector::alwaysTestedBlocks(const Ray &ray, const flat::RayConstants &leafRay,
-                                        ShadowQuery kind) const {
+bool BvhIntersector::blockedByAlwaysTested(const Ray &ray, const flat::RayConstants &leafRay,
+                                           ShadowQuery kind) const {
   if (!alwaysTestedBlocks_.empty() &&
       leafKernels_->anyTriangle(alwaysTestedBlocks_.data(), alwaysTestedBlocks_.size(), leafRay,
                                 kind) >= 0) {

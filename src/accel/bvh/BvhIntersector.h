@@ -208,8 +208,8 @@ private:
   // Offers the always-tested shapes' hits to `best`; whether one blocks.
   void nearestAlwaysTested(const Ray &ray, const flat::RayConstants &leafRay,
                            RankedHit &best) const;
-  bool alwaysTestedBlocks(const Ray &ray, const flat::RayConstants &leafRay,
-                          ShadowQuery kind) const;
+  bool blockedByAlwaysTested(const Ray &ray, const flat::RayConstants &leafRay,
+                             ShadowQuery kind) const;
   // The leaf's hits offered to `best`; whether a shape of the leaf blocks a
   // shadow ray. Several shapes at a time when the leaf is large enough.
   void nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay, std::uint32_t first,
