@@ -36,9 +36,9 @@ struct Candidate {
 };
 
 // Flat at every level this processor runs, and the hierarchy with its
-// four-lane float node test (leaves tested by the flat kernels of each level),
-// with its one-box double test and, in lit scenes, told where the point
-// lights are.
+// four-lane float node test (leaves tested by the flat kernels of each level,
+// stored in their layout or copied as visited), with its one-box double test and, in lit scenes,
+// told where the point lights are.
 std::vector<Candidate> fastIntersectors(const Scene &scene) {
   std::vector<Candidate> all;
   for (const auto &[level, name] : flatLevels()) {
@@ -47,6 +47,9 @@ std::vector<Candidate> fastIntersectors(const Scene &scene) {
                    std::make_unique<BvhIntersector>(scene.shapes, BvhOptions{.leafLevel = level}),
                    true});
   }
+  all.push_back({"bvh, leaves copied as visited",
+                 std::make_unique<BvhIntersector>(scene.shapes, BvhOptions{.storedLeavesUpTo = 0}),
+                 true});
   all.push_back({"bvh, one box at a time",
                  std::make_unique<BvhIntersector>(scene.shapes, BvhOptions{.wideNodes = false}),
                  true});

@@ -52,8 +52,8 @@ void fillUnusedSlot(flat::SphereBlock &block, int lane) {
 // A triangle slot that never hits: zero edges give a zero or NaN determinant
 // and parameter.
 void fillUnusedSlot(flat::TriangleBlock &block, int lane) {
-  block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
-  block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
+  block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0f;
+  block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0f;
   block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0f;
 }
 
