@@ -31,21 +31,29 @@ TEST(CommandLine, UsageAndUnusableSizesAreRefusedBeforeTheSceneIsRead) {
     return "Invalid image " + which + " '" + value +
            "': expected a whole number from 1 to 2147483647\n";
   };
-  const auto tooLarge = [](const std::string &size) {
-    return "Image too large: " + size + " x " + size +
+  const auto tooLarge = [](const std::string &width, const std::string &height) {
+    return "Image too large: " + width + " x " + height +
            " pixels do not fit in a BMP file of at most 2147483647 bytes\n";
   };
-  // The scene does not exist: a size message proves the sizes were checked first.
+  // The scene does not exist: a size message proves the sizes were checked
+  // first, and its message that they passed.
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, usage},
       {{"missing.txt", "out.bmp", "1", "1", "extra"}, usage},
       {{"missing.txt", "out.bmp", "abc", "4"}, invalid("width", "abc")},
       {{"missing.txt", "out.bmp", "4", "0"}, invalid("height", "0")},
       {{"missing.txt", "out.bmp", "-5", "4"}, invalid("width", "-5")},
+      {{"missing.txt", "out.bmp", "2147483648", "4"}, invalid("width", "2147483648")},
       {{"missing.txt", "out.bmp", "4", "99999999999"}, invalid("height", "99999999999")},
-      {{"missing.txt", "out.bmp", "65536", "65536"}, tooLarge("65536")},
+      // The largest square whose file size fits in 31 bits, and the next.
+      {{"missing.txt", "out.bmp", "26754", "26754"}, "Error opening input file missing.txt\n"},
+      {{"missing.txt", "out.bmp", "26755", "26755"}, tooLarge("26755", "26755")},
+      {{"missing.txt", "out.bmp", "2147483647", "1"}, tooLarge("2147483647", "1")},
       // Products of two sizes this large pass 2^63: found by fuzzing.
-      {{"missing.txt", "out.bmp", "2147483647", "2147483647"}, tooLarge("2147483647")},
+      {{"missing.txt", "out.bmp", "2147483647", "2147483647"},
+       tooLarge("2147483647", "2147483647")},
+      {{"missing.txt", "out.bmp", "2147482648", "2146483648"},
+       tooLarge("2147482648", "2146483648")},
   };
   for (const auto &[args, message] : cases) {
     EXPECT_TRUE(refusedWith(run(dir, args), message, dir.path() / "out.bmp"));
