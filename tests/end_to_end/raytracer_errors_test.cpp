@@ -114,9 +114,7 @@ TEST(SceneErrors, ACutCommandOrJunkAfterANulInAKeywordLineStillRenders) {
   for (const std::string &scene : {std::string("sphere\0junk\n0 0 -10\n4\n", 22),
                                    std::string("material\n1 1 1\n0\n0\nsphere\n0 0")}) {
     dir.write("scene.txt", scene);
-    const ProgramResult result = run(dir, {"scene.txt", "out.bmp", "1", "1"});
-    EXPECT_EQ(result.out, "100%     \r");
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(run(dir, {"scene.txt", "out.bmp", "1", "1"}), (ProgramResult{"100%     \r", 0}));
   }
 }
 
@@ -141,9 +139,8 @@ TEST(HostileInput, InfiniteValuesClampToFullNaNChannelsAreBlackAndNothingFaults)
                          "material\n1e39 -1e39 1\n1e39\n1e39\n"
                          "sphere\n0 0 -5\n1e39\n"
                          "triangle\n-1e39 0 0\n0 1e39 0\n0 0 -1e39\n");
-  const ProgramResult result = run(dir, {"scene.txt", "out.bmp", "4", "2"});
-  EXPECT_EQ(result.out, "50%     \r100%     \r");
-  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(run(dir, {"scene.txt", "out.bmp", "4", "2"}),
+            (ProgramResult{"50%     \r100%     \r", 0}));
   EXPECT_EQ(readFile(dir.path() / "out.bmp").size(), 54u + 12u * 2u);
 }
 
@@ -157,9 +154,7 @@ TEST(HostileInput, MillionCoincidentSpheresLoadAndRender) {
     scene += "sphere\n0 0 -10\n4\n";
   }
   dir.write("spheres.txt", scene);
-  const ProgramResult result = run(dir, {"spheres.txt", "out.bmp", "1", "1"});
-  EXPECT_EQ(result.out, "100%     \r");
-  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(run(dir, {"spheres.txt", "out.bmp", "1", "1"}), (ProgramResult{"100%     \r", 0}));
   EXPECT_EQ(readFile(dir.path() / "out.bmp").substr(54), std::string("\x00\x7f\xff\x00", 4));
 }
 
@@ -202,9 +197,8 @@ TEST(OutputErrors, UnwritableOutputsAreReportedAndLeftAsTheyWere) {
     const fs::path where = dir.path() / output; // an absolute output stays itself
     const bool device = output == "/dev/full";
     const std::string before = fs::is_directory(where) || device ? "" : readFile(where);
-    const ProgramResult result = run(dir, {"scene.txt", output.string(), "2", "1"});
-    EXPECT_EQ(result.out, message + output.string() + "\n");
-    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(run(dir, {"scene.txt", output.string(), "2", "1"}),
+              (ProgramResult{message + output.string() + "\n", 1}));
     EXPECT_EQ(fs::is_directory(where) || device ? "" : readFile(where), before) << output;
   }
   // A loop of links names no file; the link is not replaced by the picture.

@@ -89,21 +89,20 @@ TEST(ScenetoolCheck, GroupsRepeatsAndCountsLinesAsAnEditorDoes) {
   for (int i = 0; i < 5; ++i) {
     scene += "\n" + kBall;
   }
-  const ProgramResult result = check(scene + kGrey + kBall);
-  EXPECT_EQ(result.out, "s.txt:9: 6 shapes come before any material, so they are black (lines "
-                        "9-28); put a material command before the shapes\n"
-                        "s.txt: 1 finding; 93.5729% of a 160x120 render is pure black\n");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(check(scene + kGrey + kBall),
+            (ProgramResult{"s.txt:9: 6 shapes come before any material, so they are black (lines "
+                           "9-28); put a material command before the shapes\n"
+                           "s.txt: 1 finding; 93.5729% of a 160x120 render is pure black\n",
+                           1}));
 }
 
 TEST(ScenetoolCheck, UnloadableScenesAndBadArgumentsGiveStatus2) {
   // The loader's own message, as the renderer prints it.
-  const ProgramResult bad = check(kCamera + "sphere\n0 x 0\n1\n");
-  EXPECT_EQ(bad.out, "Line 6: Bad number in sphere\n");
-  EXPECT_EQ(bad.status, 2);
-  const ProgramResult size = check(kLit + kBall, {"0", "10"});
-  EXPECT_EQ(size.out, "Invalid image width '0': expected a whole number from 1 to 2147483647\n");
-  EXPECT_EQ(size.status, 2);
+  EXPECT_EQ(check(kCamera + "sphere\n0 x 0\n1\n"),
+            (ProgramResult{"Line 6: Bad number in sphere\n", 2}));
+  EXPECT_EQ(check(kLit + kBall, {"0", "10"}),
+            (ProgramResult{
+                "Invalid image width '0': expected a whole number from 1 to 2147483647\n", 2}));
   EXPECT_EQ(check(kLit + kBall, {"10"}).status, 2);
 }
 
@@ -113,12 +112,12 @@ TEST(ScenetoolCheck, UnloadableScenesAndBadArgumentsGiveStatus2) {
 TEST(ScenetoolCheck, ProbesSizesBeyondTheMemoryWithoutARaster) {
   ScratchDirectory dir;
   dir.write("s.txt", "camera\n0 2 8\n0 2 20\n0 1 0\n40\n" + kSun + kGrey + kBall);
-  const ProgramResult result = runProgram(SCENETOOL_BINARY, {"check", "s.txt", "3000", "3000"},
-                                          dir.path(), memoryLimit(std::size_t(40) << 20));
-  EXPECT_EQ(result.out, "s.txt:1: the camera sees no shape: every ray of a 3000x3000 picture "
-                        "misses; point the camera at the shapes (they lie around 0 1 0)\n"
-                        "s.txt: 1 finding; 100% of a 3000x3000 render is pure black\n");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(runProgram(SCENETOOL_BINARY, {"check", "s.txt", "3000", "3000"}, dir.path(),
+                       memoryLimit(std::size_t(40) << 20)),
+            (ProgramResult{"s.txt:1: the camera sees no shape: every ray of a 3000x3000 picture "
+                           "misses; point the camera at the shapes (they lie around 0 1 0)\n"
+                           "s.txt: 1 finding; 100% of a 3000x3000 render is pure black\n",
+                           1}));
 }
 #endif
 

@@ -199,9 +199,8 @@ TEST(ScenetoolImport, FailuresPrintOneLineExitWithOneAndWriteNothing) {
     EXPECT_TRUE(refusedWith(runImport(args, dir.path()), message, dir.path() / "out.txt"));
   }
   if (fs::exists("/dev/full")) {
-    const ProgramResult full = runImport({tetra, "/dev/full"}, dir.path());
-    EXPECT_EQ(full.out, "Error writing output file /dev/full\n");
-    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(runImport({tetra, "/dev/full"}, dir.path()),
+              (ProgramResult{"Error writing output file /dev/full\n", 1}));
   }
 }
 
