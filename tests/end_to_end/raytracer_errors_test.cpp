@@ -144,7 +144,7 @@ TEST(HostileInput, InfiniteValuesClampToFullNaNChannelsAreBlackAndNothingFaults)
   EXPECT_EQ(readFile(dir.path() / "out.bmp").size(), 54u + 12u * 2u);
 }
 
-TEST(HostileInput, MillionCoincidentSpheresLoadAndRender) {
+TEST(HostileInput, MillionCoincidentSpheresRenderOrRunOutOfMemoryWithAMessage) {
   // A cheap stand-in for scenes of ten million shapes: a long shape list must
   // neither exhaust the stack nor trip up a shape-query structure when every
   // shape is in the same place.
@@ -156,22 +156,12 @@ TEST(HostileInput, MillionCoincidentSpheresLoadAndRender) {
   dir.write("spheres.txt", scene);
   EXPECT_EQ(run(dir, {"spheres.txt", "out.bmp", "1", "1"}), (ProgramResult{"100%     \r", 0}));
   EXPECT_EQ(readFile(dir.path() / "out.bmp").substr(54), std::string("\x00\x7f\xff\x00", 4));
-}
-
-TEST(HostileInput, RunningOutOfMemoryWhileLoadingIsReported) {
-#ifdef RAYTRACER_SANITIZED
-  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
-#endif
-  // Two million spheres need far more than the 128 MiB the program may use.
-  ScratchDirectory dir;
-  std::string scene;
-  for (int i = 0; i < 2000000; ++i) {
-    scene += "sphere\n0 0 -5\n1\n";
-  }
-  dir.write("spheres.txt", scene);
-  EXPECT_TRUE(refusedWith(run(dir, {"spheres.txt", "out.bmp", "2", "2"}, memoryLimit(128u << 20)),
+#ifndef RAYTRACER_SANITIZED // AddressSanitizer reserves more address space than this
+  // They need far more than 32 MiB.
+  EXPECT_TRUE(refusedWith(run(dir, {"spheres.txt", "new.bmp", "2", "2"}, memoryLimit(32u << 20)),
                           "Not enough memory to load input file spheres.txt\n",
-                          dir.path() / "out.bmp"));
+                          dir.path() / "new.bmp"));
+#endif
 }
 
 TEST(OutputErrors, UnwritableOutputsAreReportedAndLeftAsTheyWere) {
