@@ -66,8 +66,6 @@ TEST(SceneStreamNumbers, ReadAsStandardStreamExtractionReadsThem) {
   }
 }
 
-} // namespace
-
 // Diagnostics name the line an editor shows, whatever the layout: CR LF line
 // ends, blank and comment lines, numbers spread over fewer or more lines.
 TEST(SceneLines, EveryCommandKnowsTheFileLineOfItsKeyword) {
@@ -91,8 +89,6 @@ TEST(SceneLines, EveryCommandKnowsTheFileLineOfItsKeyword) {
   EXPECT_EQ(scene.directionLights->sourceLine, 22u);
 }
 
-namespace {
-
 // What a load gives: its status, its message and every shape with its line.
 std::string loaded(const std::function<int(Scene &)> &load) {
   Scene scene;
@@ -111,8 +107,6 @@ std::string loaded(const std::function<int(Scene &)> &load) {
   }
   return out.str();
 }
-
-} // namespace
 
 // A file is read a piece at a time. Whatever falls on the seams between
 // pieces (a CR LF, a number, a run of blanks or a token longer than a piece,
@@ -176,3 +170,5 @@ TEST(SceneFile, LoadsAsTheSameTextInMemory) {
     EXPECT_EQ(in.readResult(), limit < texts[0].size() ? ReadResult::TooLarge : ReadResult::Ok);
   }
 }
+
+} // namespace
