@@ -9,8 +9,8 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <numeric>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +24,7 @@
 #include "random_scene.h"
 #include "render/RayTracer.h"
 #include "render/RowRunner.h"
+#include "scratch_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -119,18 +120,9 @@ bool loads(Scene &scene, const fs::path &file) {
 }
 
 TEST(EveryRenderPath, MatchesTheReferenceOnEveryConformanceSceneThatRenders) {
-  std::vector<fs::path> cases;
-  for (const auto &entry : fs::directory_iterator(CONFORMANCE_DIR)) {
-    cases.push_back(entry.path());
-  }
-  std::sort(cases.begin(), cases.end());
   int rendered = 0;
-  for (const fs::path &dir : cases) {
-    std::ifstream argsFile(dir / "args");
-    std::vector<std::string> args;
-    for (std::string line; std::getline(argsFile, line);) {
-      args.push_back(line);
-    }
+  for (const fs::path &dir : std::set<fs::path>(fs::directory_iterator(CONFORMANCE_DIR), {})) {
+    const std::vector<std::string> args = readLines(dir / "args");
     int width = 0;
     int height = 0;
     Scene scene;
