@@ -220,8 +220,7 @@ TEST(ImportScene, TheFramedCameraKeepsEveryCornerInsideTheMargin) {
     const double up = dot(q, loaded.up) / depth / halfHeight;
     widest = std::max({widest, std::fabs(across), std::fabs(up)});
   }
-  EXPECT_LE(widest, 0.9 + 1e-5);
-  EXPECT_GE(widest, 0.9 - 1e-5);
+  EXPECT_NEAR(widest, 0.9, 1e-5);
 }
 
 TEST(SceneScale, PositionsAndRadiiScaleByKAndPointLightsBySquare) {
