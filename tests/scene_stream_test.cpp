@@ -1,7 +1,8 @@
-// The scene loader's reading of numbers and of file lines. (Its messages are covered line by
-// line by the conformance cases.)
+// The scene loader's reading of numbers and of file lines (its messages are covered line by
+// line by the conformance cases), and reading input whose size is not known beforehand.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "captured_stdout.h"
 #include "geometry/Sphere.h"
 #include "geometry/Triangle.h"
+#include "io/WholeFile.h"
 #include "scene/Scene.h"
 #include "scene/SceneStream.h"
 #include "scratch_directory.h"
@@ -168,6 +170,26 @@ TEST(SceneFile, LoadsAsTheSameTextInMemory) {
     in.readLine();
     in.drain();
     EXPECT_EQ(in.readResult(), limit < texts[0].size() ? ReadResult::TooLarge : ReadResult::Ok);
+  }
+}
+
+// Input from a pipe or a device has no size to check beforehand: reading
+// stops as soon as the text would pass the limit, so an endless device cannot
+// take all memory; stopping short of the end shows it would. (A regular file
+// beyond the limit is refused before it is read: see the end-to-end tests.)
+TEST(ReadAll, PipeInputStopsAtTheLimit) {
+  const std::string piped(50000, 'x'); // less than a pipe holds: written before it is read
+  for (const std::uintmax_t limit : {piped.size(), piped.size() - 1}) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], piped.data(), piped.size()), ssize_t(piped.size()));
+    close(ends[1]);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> reader(fdopen(ends[0], "rb"),
+                                                                  std::fclose);
+    std::string text;
+    const bool whole = limit == piped.size();
+    EXPECT_EQ(readAll(reader.get(), text, limit), whole ? ReadResult::Ok : ReadResult::TooLarge);
+    EXPECT_TRUE(whole ? text == piped : text.size() < piped.size());
   }
 }
 
