@@ -342,6 +342,10 @@ void PrintTo(const Family &family, std::ostream *out) {
 
 class EveryIntersector : public testing::TestWithParam<Family> {};
 
+template <typename T> bool sameBytes(const std::vector<T> &a, const std::vector<T> &b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
+}
+
 // Every scene's tree is sound, and built on two threads (for the scene of a
 // few thousand shapes), or one box at a time rather than four, it has the
 // very nodes and prims of the serial four-lane build.
@@ -364,16 +368,8 @@ TEST_P(EveryIntersector, AnswersAsTheShapeList) {
     const BvhIntersector oneLane(scene.shapes,
                                  {.parallelBuildFrom = 0xffffffffu, .fourLaneBuild = false});
     for (const BvhIntersector *other : {&parallel, &oneLane}) {
-      ASSERT_EQ(other->nodes().size(), serial.nodes().size());
-      for (std::size_t n = 0; n < serial.nodes().size(); ++n) {
-        ASSERT_EQ(std::memcmp(&other->nodes()[n], &serial.nodes()[n], sizeof(serial.nodes()[n])), 0)
-            << "node " << n;
-      }
-      ASSERT_EQ(other->prims().size(), serial.prims().size());
-      for (std::size_t p = 0; p < serial.prims().size(); ++p) {
-        ASSERT_EQ(std::memcmp(&other->prims()[p], &serial.prims()[p], sizeof(serial.prims()[p])), 0)
-            << "prim " << p;
-      }
+      ASSERT_TRUE(sameBytes(other->nodes(), serial.nodes()));
+      ASSERT_TRUE(sameBytes(other->prims(), serial.prims()));
       ASSERT_EQ(other->alwaysTestedCount(), serial.alwaysTestedCount());
     }
     std::vector<Candidate> candidates = fastIntersectors(scene);
@@ -426,7 +422,6 @@ TEST(FlatIntersector, RunsTheWidestKernelsTheProcessorHas) {
   const Scene scene;
   EXPECT_EQ(FlatIntersector(scene.shapes).level(),
             __builtin_cpu_supports("avx2") ? SimdLevel::Avx2 : SimdLevel::Sse2);
-  EXPECT_EQ(FlatIntersector(scene.shapes, SimdLevel::Sse2).level(), SimdLevel::Sse2);
 }
 #endif
 
