@@ -120,6 +120,7 @@ struct BvhIntersector::RayBounds {
   double origin[3];
   double inverse[3];
   bool parallel[3]; // direction component is zero
+  bool tiny;        // a component so small (not zero) that its float reciprocal could overflow
   double direction[3];
   double inverseLength; // 1 / (an upper bound of |d|)
   double perGap;        // kDeterminantInverse |d|: conditioning per unit of |e1| |e2|
@@ -762,10 +763,12 @@ bool BvhIntersector::usable(const Ray &ray, RayBounds &bounds) const {
   const double originLength = bvh::lengthAbove(ray.origin);
   const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
   const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+  bounds.tiny = false;
   for (int a = 0; a < 3; ++a) {
     bounds.origin[a] = o[a];
     bounds.direction[a] = d[a];
     bounds.parallel[a] = d[a] == 0.0f;
+    bounds.tiny = bounds.tiny || (!bounds.parallel[a] && std::fabs(d[a]) < 0x1p-64f);
     bounds.inverse[a] = bounds.parallel[a] ? 0.0 : 1.0 / double(d[a]);
   }
   const double up = 1.0 + 0x1p-40;
@@ -776,16 +779,8 @@ bool BvhIntersector::usable(const Ray &ray, RayBounds &bounds) const {
   return true;
 }
 
-bool BvhIntersector::wideUsable(const Ray &ray) const {
-  if (wide_.empty()) {
-    return false;
-  }
-  for (const float d : {ray.direction.x, ray.direction.y, ray.direction.z}) {
-    if (d != 0.0f && std::fabs(d) < 0x1p-64f) {
-      return false;
-    }
-  }
-  return true;
+bool BvhIntersector::wideUsable(const RayBounds &bounds) const {
+  return !wide_.empty() && !bounds.tiny;
 }
 
 Hit BvhIntersector::nearest(const Ray &ray) const {
@@ -857,9 +852,10 @@ template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &
     return list_.nearest(ray);
   }
   RankedHit best;
-  const flat::RayConstants leafRay(ray);
+  // Leaves and the always-tested blocks hold triangles only.
+  const flat::RayConstants leafRay(ray, flat::RayConstants::Shapes::TrianglesOnly);
   nearestAlwaysTested(ray, leafRay, best);
-  if (wideUsable(ray)) {
+  if (wideUsable(bounds)) {
     nearestWide<count>(ray, leafRay, bounds, best, counts);
     return best.hit();
   }
@@ -894,11 +890,11 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
   if (!usable(ray, bounds)) {
     return list_.blocked(ray, kind);
   }
-  const flat::RayConstants leafRay(ray);
+  const flat::RayConstants leafRay(ray, flat::RayConstants::Shapes::TrianglesOnly);
   if (blockedByAlwaysTested(ray, leafRay, kind)) {
     return true;
   }
-  if (wideUsable(ray)) {
+  if (wideUsable(bounds)) {
     if (kind == ShadowQuery::TowardsDirection) {
       return blockedWide<ShadowQuery::TowardsDirection, count>(ray, leafRay, bounds, {}, counts);
     }

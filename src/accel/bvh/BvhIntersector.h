@@ -166,7 +166,7 @@ private:
   bool usable(const Ray &ray, RayBounds &bounds) const;
   // Whether the four-lane test may take this ray: no direction component so
   // small (but not zero) that its float reciprocal could overflow.
-  bool wideUsable(const Ray &ray) const;
+  bool wideUsable(const RayBounds &bounds) const;
   template <bool count, class Beyond, class AtShape, class SecondChildNearer>
   bool walkOneBoxAtATime(const RayBounds &bounds, TestCounts &counts, Beyond beyond,
                          AtShape atShape, SecondChildNearer secondChildNearer) const;

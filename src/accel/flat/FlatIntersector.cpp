@@ -4,11 +4,15 @@
 
 #include "accel/ShapeKinds.h"
 
-flat::RayConstants::RayConstants(const Ray &ray_)
+flat::RayConstants::RayConstants(const Ray &ray_, Shapes shapes)
     : ray(ray_), originX(ray_.origin.x), originY(ray_.origin.y), originZ(ray_.origin.z),
       directionX(ray_.direction.x), directionY(ray_.direction.y), directionZ(ray_.direction.z),
-      originDotOrigin(dot(ray_.origin, ray_.origin)), epsilon(Shape::kEpsilon),
+      originDotOrigin(0.0), fourA(0.0), twoA(0.0), epsilon(Shape::kEpsilon),
       negativeEpsilon(-Shape::kEpsilon) {
+  if (shapes == Shapes::TrianglesOnly) {
+    return;
+  }
+  originDotOrigin = dot(ray_.origin, ray_.origin);
   // As in intersectSphere: A is a float, and 4.0 * A * Q groups as
   // (4.0 * A) * Q.
   const float a = float(dot(ray_.direction, ray_.direction));

@@ -61,9 +61,11 @@ struct alignas(16) TriangleBlock {
 };
 
 // The per-ray parts of the arithmetic, computed once with the scalar
-// formulas and shared by every shape.
+// formulas and shared by every shape. Constants for triangles only leave
+// the sphere terms (originDotOrigin, fourA, twoA) at zero.
 struct RayConstants {
-  explicit RayConstants(const Ray &ray);
+  enum class Shapes { All, TrianglesOnly };
+  explicit RayConstants(const Ray &ray, Shapes shapes = Shapes::All);
 
   const Ray &ray; // as given, for the scalar kernels
   double originX, originY, originZ;
