@@ -1079,10 +1079,13 @@ inline float nextUp(float t) {
 }
 
 // Shadow rays towards point lights are long, so the reach a child is let in
-// with can be large against the child. Such a child's box is tested again
-// with its own reach when that is below kRetestShrink of the inherited one; a
-// leaf's own reach (about as costly as testing its shapes) is worked out only
-// when the inherited one exceeds kLeafRetest times its negligible reach.
+// with can be large against the child. A child's own reach is worked out
+// when it is popped; a leaf's box is then tested again with it when it is
+// below kRetestShrink of the inherited one (an inner node's children are
+// tested with it anyway: measured, retesting inner boxes cost more than it
+// saved). A leaf's own reach (about as costly as testing its shapes) is
+// worked out only when the inherited one exceeds kLeafRetest times its
+// negligible reach.
 constexpr double kRetestShrink = 0.25;
 constexpr float kLeafRetest = 8.0f;
 
@@ -1106,7 +1109,9 @@ bool stillEnters(const BvhIntersector::Node &node, const BvhIntersector::NodeRea
     conditioning = lightConditioning(conditioning, overAspect, lightSlack, r, span);
   }
   const double own = reachFor(node, conditioning, span, r);
-  if (!(own < kRetestShrink * inherited)) {
+  // Only a leaf's box is tested again (its shapes cost more than a box
+  // test); an inner node's children are tested with its own reach anyway.
+  if (!leaf || !(own < kRetestShrink * inherited)) {
     reach = std::min(reach, own);
     return true;
   }
