@@ -100,6 +100,22 @@ Real distanceToTriangle(P p, P a, P e1, P e2) {
   return lengthL(p - (a + e1 * (vb * denom) + e2 * (vc * denom)));
 }
 
+// |d||e1||e2| / |det|, det as intersectTriangle forms it.
+Real conditioning(const Vec3 &d, const Vec3 &e1, const Vec3 &e2) {
+  return lengthL(d) * lengthL(e1) * lengthL(e2) / std::fabs(Real(dot(cross(d, e2), e1)));
+}
+
+// A point of the triangle v0, v0 + e1, v0 + e2, edges included.
+Vec3 inTriangle(RandomScene &random, const Vec3 &v0, const Vec3 &e1, const Vec3 &e2) {
+  float a = random.unit();
+  float b = random.unit();
+  if (a + b > 1.0f) {
+    a = 1.0f - a;
+    b = 1.0f - b;
+  }
+  return add(v0, add(scale(e1, a), scale(e2, b)));
+}
+
 Vec3 randomVector(RandomScene &random, float low, float high) {
   Vec3 v = random.direction();
   normalize(v);
@@ -171,15 +187,9 @@ TEST(BvhErrorBound, ReportedTriangleHitsLieWithinTheDerivedDistance) {
     const Vec3 v0 = randomVector(random, 1e-2f, 1e4f);
     const Vec3 e1 = randomVector(random, 1e-2f, 1e3f);
     const Vec3 e2 = randomVector(random, 1e-2f, 1e3f);
-    // Aim at a point of the triangle, edges included, from a grazing or a
-    // steep angle, with a direction of any length.
-    float a = random.unit();
-    float b = random.unit();
-    if (a + b > 1.0f) {
-      a = 1.0f - a;
-      b = 1.0f - b;
-    }
-    const Vec3 target = add(v0, add(scale(e1, a), scale(e2, b)));
+    // Aim at a point of the triangle from a grazing or a steep angle, with a
+    // direction of any length.
+    const Vec3 target = inTriangle(random, v0, e1, e2);
     const Vec3 direction = nearPlane(random, e1, e2, 1.0f, 1e3f);
     const Ray ray(sub(target, scale(direction, random.logUniform(1e-2f, 1e2f))), direction);
 
@@ -188,9 +198,8 @@ TEST(BvhErrorBound, ReportedTriangleHitsLieWithinTheDerivedDistance) {
       continue;
     }
     ++hits;
-    const Real conditioning = lengthL(direction) * lengthL(e1) * lengthL(e2) /
-                              std::fabs(Real(dot(cross(direction, e2), e1)));
-    const Real bound = kTriangleResidual * lengthL(P(ray.origin) - v0) * conditioning +
+    const Real c = conditioning(direction, e1, e2);
+    const Real bound = kTriangleResidual * lengthL(P(ray.origin) - v0) * c +
                        kTriangleEdge * std::max(lengthL(e1), lengthL(e2));
     const Real distance = distanceToTriangle(reported(ray, t), v0, e1, e2);
     ASSERT_LE(distance, bound) << "sample " << i;
@@ -199,10 +208,9 @@ TEST(BvhErrorBound, ReportedTriangleHitsLieWithinTheDerivedDistance) {
               Real(e1.x) * e2.y - Real(e1.y) * e2.x);
     const Real offPlane = std::fabs(dotL(reported(ray, t) - v0, m)) / lengthL(m);
     const Real aspect = lengthL(e1) * lengthL(e2) / lengthL(m);
-    ASSERT_TRUE(t >= 1.0f ||
-                offPlane <= kPlaneOffset * aspect *
-                                (lengthL(P(ray.origin) - v0) * (1 + kPlaneDrift * conditioning) +
-                                 lengthL(direction)))
+    ASSERT_TRUE(t >= 1.0f || offPlane <= kPlaneOffset * aspect *
+                                             (lengthL(P(ray.origin) - v0) * (1 + kPlaneDrift * c) +
+                                              lengthL(direction)))
         << "sample " << i;
   }
   EXPECT_GT(hits, 50000);
@@ -284,8 +292,7 @@ TEST(BvhNodeBound, ConditioningBoundCoversEveryTriangleBelowEveryNode) {
             continue;
           }
           ++checked;
-          ASSERT_LE(lengthL(direction) * lengthL(prim.b) * lengthL(prim.c) / std::fabs(Real(det)),
-                    Real(bound))
+          ASSERT_LE(conditioning(direction, prim.b, prim.c), Real(bound))
               << "node " << n << " prim " << i << " direction " << direction.x << " " << direction.y
               << " " << direction.z;
         }
@@ -336,13 +343,7 @@ TEST(BvhNodeBound, LightPlaneBoundCoversEveryTriangleThatBlocks) {
           r % 2 == 0 ? *inPlaneOf[k]
                      : static_cast<const Triangle &>(
                            *shapes[std::size_t(random.whole(0, int(shapes.size()) - 1))]);
-      float a = random.unit();
-      float b = random.unit();
-      if (a + b > 1.0f) {
-        a = 1.0f - a;
-        b = 1.0f - b;
-      }
-      const Vec3 onAim = add(aim.vertex0, add(scale(aim.edge1, a), scale(aim.edge2, b)));
+      const Vec3 onAim = inTriangle(random, aim.vertex0, aim.edge1, aim.edge2);
       const Vec3 origin =
           random.chance(0.3f)
               ? onAim
@@ -358,8 +359,7 @@ TEST(BvhNodeBound, LightPlaneBoundCoversEveryTriangleThatBlocks) {
                     ShadowQuery::BeforeOne)) {
           continue;
         }
-        const Real conditioning = lengthL(ray.direction) * lengthL(prim.b) * lengthL(prim.c) /
-                                  std::fabs(Real(dot(cross(ray.direction, prim.c), prim.b)));
+        const Real c = conditioning(ray.direction, prim.b, prim.c);
         for (std::uint32_t n = 0; n < nodes.size(); ++n) {
           const auto [first, last] = primRange(nodes, n);
           if (i < first || i >= last) {
@@ -376,7 +376,7 @@ TEST(BvhNodeBound, LightPlaneBoundCoversEveryTriangleThatBlocks) {
               hierarchy.conditioningTowardsLight(n, i, ray, double(span) * (1.0 + 0x1p-40));
           ++checked;
           tighter += bound < BvhIntersector::conditioningBound(nodes[n], ray.direction) / 4;
-          ASSERT_LE(conditioning, Real(bound))
+          ASSERT_LE(c, Real(bound))
               << "node " << n << " prim " << i << " light " << k << " ray " << r;
         }
       }

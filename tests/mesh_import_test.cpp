@@ -83,26 +83,22 @@ TEST(MeshWire, DamagedRepliesAreRefused) {
   EXPECT_FALSE(decodeReply(encodeError(ReplyKind::Error, "two\nlines")).valid);
 }
 
-std::string crashes(const std::string &) {
-  signal(SIGSEGV, SIG_DFL);
-  raise(SIGSEGV);
-  return {};
-}
-std::string aborts(const std::string &) {
-  std::abort();
-}
-std::string answersNonsense(const std::string &) {
-  return "M\x01";
-}
 // A good reply is read on the real program, from every mesh format.
 TEST(IsolatedReader, EveryWayTheLibraryCanFailBecomesOneLine) {
   // Generous time for the children that end by themselves, so that a busy
   // machine cannot turn their ending into a timeout.
   const ReadLimits limits{30.0, 64u << 20};
   const std::pair<ChildReader, std::string> cases[] = {
-      {crashes, "the mesh library crashed (Segmentation fault)"},
-      {aborts, "the mesh library stopped on a failed internal check (Aborted)"},
-      {answersNonsense, "the mesh library stopped without an answer"},
+      {[](const std::string &) -> std::string {
+         signal(SIGSEGV, SIG_DFL);
+         raise(SIGSEGV);
+         return {};
+       },
+       "the mesh library crashed (Segmentation fault)"},
+      {[](const std::string &) -> std::string { std::abort(); },
+       "the mesh library stopped on a failed internal check (Aborted)"},
+      {[](const std::string &) -> std::string { return "M\x01"; },
+       "the mesh library stopped without an answer"},
   };
   for (const auto &[reader, message] : cases) {
     const ReadOutcome outcome = readMeshIsolated("x", limits, reader);
@@ -224,8 +220,7 @@ TEST(ImportScene, TheFramedCameraKeepsEveryCornerInsideTheMargin) {
     const double up = dot(q, loaded.up) / depth / halfHeight;
     widest = std::max({widest, std::fabs(across), std::fabs(up)});
   }
-  EXPECT_LE(widest, 0.9 + 1e-5);
-  EXPECT_GE(widest, 0.9 - 1e-5);
+  EXPECT_NEAR(widest, 0.9, 1e-5);
 }
 
 TEST(SceneScale, PositionsAndRadiiScaleByKAndPointLightsBySquare) {

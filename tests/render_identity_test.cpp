@@ -1,5 +1,7 @@
 // Every way of rendering must give the reference bytes: the image and the
-// progress output of walking the shape list on one thread.
+// progress output of walking the shape list on one thread. The traced pixel
+// (explainPixel, which runs the renderer's own tracing on that pixel's ray)
+// must give each pixel's bytes too.
 
 #include <gtest/gtest.h>
 
@@ -7,8 +9,8 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <numeric>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,9 +20,11 @@
 #include "accel/bvh/BvhIntersector.h"
 #include "app/CommandLine.h"
 #include "captured_stdout.h"
+#include "diagnose/PixelTrace.h"
 #include "random_scene.h"
 #include "render/RayTracer.h"
 #include "render/RowRunner.h"
+#include "scratch_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -28,29 +32,28 @@ namespace {
 
 struct Rendering {
   std::string progress;
+  std::unique_ptr<Image> image;
   std::vector<std::uint8_t> bmp;
 };
-
-// With `shapes` on `threads` threads, or as render(scene, w, h) does when null.
-Rendering render(const Scene &scene, int width, int height, const Intersector *shapes,
-                 int threads) {
-  std::unique_ptr<Image> image;
-  Rendering r;
-  r.progress = capturedStdout([&] {
-    image = shapes ? RayTracer().render(scene, width, height, *shapes, threads)
-                   : RayTracer().render(scene, width, height);
-  });
-  if (image) {
-    r.bmp = image->encodeBmp();
-  }
-  return r;
-}
 
 struct Configuration {
   std::string name;
   std::unique_ptr<Intersector> shapes; // null: render(scene, w, h)
   int threads;
+  bool quiet = false; // without progress reports
 };
+
+Rendering render(const Scene &scene, int width, int height, const Configuration &c) {
+  Rendering r;
+  r.progress = capturedStdout([&] {
+    r.image = c.shapes ? RayTracer().render(scene, width, height, *c.shapes, c.threads, !c.quiet)
+                       : RayTracer().render(scene, width, height);
+  });
+  if (r.image) {
+    r.bmp = r.image->encodeBmp();
+  }
+  return r;
+}
 
 // Each level on one thread, the widest level (which renders use) on several:
 // the intersector and the row scheduling are independent of each other.
@@ -77,23 +80,34 @@ std::vector<Configuration> fastConfigurations(const Scene &scene) {
                  std::make_unique<BvhIntersector>(
                      scene.shapes, BvhOptions{.wideNodes = false, .parallelBuildFrom = 2}),
                  1});
+  all.push_back(
+      {"bvh on 2 threads, quiet", makeIntersector(scene.shapes, Structure::Bvh), 2, true});
   all.push_back({"auto", nullptr, 0});
   return all;
 }
 
 // Stops at the first difference to keep the report short; false then.
 bool matchesReference(const Scene &scene, int width, int height, const std::string &name) {
-  const ListIntersector list(scene.shapes);
-  const Rendering reference = render(scene, width, height, &list, 1);
+  const Rendering reference =
+      render(scene, width, height, {"list", std::make_unique<ListIntersector>(scene.shapes), 1});
   if (reference.bmp.empty()) {
     ADD_FAILURE() << name << ": the reference render failed";
     return false;
   }
   for (const Configuration &c : fastConfigurations(scene)) {
-    const Rendering r = render(scene, width, height, c.shapes.get(), c.threads);
-    EXPECT_EQ(r.progress, reference.progress) << name << " with " << c.name;
+    const Rendering r = render(scene, width, height, c);
+    EXPECT_EQ(r.progress, c.quiet ? "" : reference.progress) << name << " with " << c.name;
     EXPECT_TRUE(r.bmp == reference.bmp) << name << " with " << c.name << ": image bytes differ";
     if (testing::Test::HasFailure()) {
+      return false;
+    }
+  }
+  // Each trace builds its own structure: about 64 pixels of each scene.
+  for (int i = 0; i < width * height; i += width * height / 64 + 1) {
+    const PixelTrace trace = explainPixel(scene, width, height, i % width, i / width);
+    const std::uint8_t *p = reference.image->pixels.get() + std::size_t(i) * 3;
+    if (!std::equal(p, p + 3, trace.bytes)) {
+      ADD_FAILURE() << name << ": pixel " << i << " traced as\n" << describePixelTrace(trace);
       return false;
     }
   }
@@ -106,18 +120,9 @@ bool loads(Scene &scene, const fs::path &file) {
 }
 
 TEST(EveryRenderPath, MatchesTheReferenceOnEveryConformanceSceneThatRenders) {
-  std::vector<fs::path> cases;
-  for (const auto &entry : fs::directory_iterator(CONFORMANCE_DIR)) {
-    cases.push_back(entry.path());
-  }
-  std::sort(cases.begin(), cases.end());
   int rendered = 0;
-  for (const fs::path &dir : cases) {
-    std::ifstream argsFile(dir / "args");
-    std::vector<std::string> args;
-    for (std::string line; std::getline(argsFile, line);) {
-      args.push_back(line);
-    }
+  for (const fs::path &dir : std::set<fs::path>(fs::directory_iterator(CONFORMANCE_DIR), {})) {
+    const std::vector<std::string> args = readLines(dir / "args");
     int width = 0;
     int height = 0;
     Scene scene;

@@ -1,7 +1,8 @@
-// The scene loader's reading of numbers and of file lines. (Its messages are covered line by
-// line by the conformance cases.)
+// The scene loader's reading of numbers and of file lines (its messages are covered line by
+// line by the conformance cases), and reading input whose size is not known beforehand.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "captured_stdout.h"
 #include "geometry/Sphere.h"
 #include "geometry/Triangle.h"
+#include "io/WholeFile.h"
 #include "scene/Scene.h"
 #include "scene/SceneStream.h"
 #include "scratch_directory.h"
@@ -100,8 +102,6 @@ TEST(SceneStreamNumbers, ReadAsStandardStreamExtractionReadsThem) {
   }
 }
 
-} // namespace
-
 // Diagnostics name the line an editor shows, whatever the layout: CR LF line
 // ends, blank and comment lines, numbers spread over fewer or more lines.
 TEST(SceneLines, EveryCommandKnowsTheFileLineOfItsKeyword) {
@@ -125,8 +125,6 @@ TEST(SceneLines, EveryCommandKnowsTheFileLineOfItsKeyword) {
   EXPECT_EQ(scene.directionLights->sourceLine, 22u);
 }
 
-namespace {
-
 // What a load gives: its status, its message and every shape with its line.
 std::string loaded(const std::function<int(Scene &)> &load) {
   Scene scene;
@@ -145,8 +143,6 @@ std::string loaded(const std::function<int(Scene &)> &load) {
   }
   return out.str();
 }
-
-} // namespace
 
 // A file is read a piece at a time. Whatever falls on the seams between
 // pieces (a CR LF, a number, a run of blanks or a token longer than a piece,
@@ -210,3 +206,25 @@ TEST(SceneFile, LoadsAsTheSameTextInMemory) {
     EXPECT_EQ(in.readResult(), limit < texts[0].size() ? ReadResult::TooLarge : ReadResult::Ok);
   }
 }
+
+// Input from a pipe or a device has no size to check beforehand: reading
+// stops as soon as the text would pass the limit, so an endless device cannot
+// take all memory; stopping short of the end shows it would. (A regular file
+// beyond the limit is refused before it is read: see the end-to-end tests.)
+TEST(ReadAll, PipeInputStopsAtTheLimit) {
+  const std::string piped(50000, 'x'); // less than a pipe holds: written before it is read
+  for (const std::uintmax_t limit : {piped.size(), piped.size() - 1}) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], piped.data(), piped.size()), ssize_t(piped.size()));
+    close(ends[1]);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> reader(fdopen(ends[0], "rb"),
+                                                                  std::fclose);
+    std::string text;
+    const bool whole = limit == piped.size();
+    EXPECT_EQ(readAll(reader.get(), text, limit), whole ? ReadResult::Ok : ReadResult::TooLarge);
+    EXPECT_TRUE(whole ? text == piped : text.size() < piped.size());
+  }
+}
+
+} // namespace

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "run_program.h"
 
@@ -23,15 +22,6 @@ std::vector<std::string> caseNames() {
   return names;
 }
 
-std::vector<std::string> readArgs(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  std::vector<std::string> args;
-  for (std::string line; std::getline(in, line);) {
-    args.push_back(line);
-  }
-  return args;
-}
-
 class Conformance : public testing::TestWithParam<std::string> {};
 
 TEST_P(Conformance, MatchesExpectedOutputStatusAndImage) {
@@ -39,7 +29,7 @@ TEST_P(Conformance, MatchesExpectedOutputStatusAndImage) {
   ScratchDirectory dir;
   fs::copy(source, dir.path(), fs::copy_options::recursive);
 
-  const std::vector<std::string> args = readArgs(source / "args");
+  const std::vector<std::string> args = readLines(source / "args");
   ASSERT_EQ(args.size(), 4u);
   const ProgramResult result = runProgram(RAYTRACER_BINARY, args, dir.path());
 

@@ -139,9 +139,7 @@ TEST(OutputSafety, EveryFailedFileCallLeavesTheOldOutputAndNoTemporaryFile) {
     // reserved before any work is done.
     ChildSetup limited;
     limited.fileSizeBytes = 100; // above the messages, below the outputs
-    const ProgramResult result = setup.run(limited);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, program.message + "out\n");
+    EXPECT_EQ(setup.run(limited), (ProgramResult{program.message + "out\n", 1}));
     EXPECT_TRUE(setup.kept());
   }
 }
@@ -189,10 +187,9 @@ TEST(OutputSafety, MemoryForTheWriteIsTakenBeforeTheRender) {
   EXPECT_EQ(fs::file_size(setup.dir.path() / "big.bmp"), 54u + 12000u * 4000u);
   fs::remove(setup.dir.path() / "big.bmp");
   // An 8000 x 8000 raster does not fit: refused before the first row.
-  result = runProgram(RAYTRACER_BINARY, {"scene.txt", "out", "8000", "8000"}, setup.dir.path(),
-                      memoryLimit(80u << 20));
-  EXPECT_EQ(result.out, "Not enough memory for a 8000 x 8000 image\n");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(runProgram(RAYTRACER_BINARY, {"scene.txt", "out", "8000", "8000"}, setup.dir.path(),
+                       memoryLimit(80u << 20)),
+            (ProgramResult{"Not enough memory for a 8000 x 8000 image\n", 1}));
   EXPECT_TRUE(setup.kept());
 }
 
@@ -203,15 +200,11 @@ TEST(OutputSafety, OutputThatIsTheInputIsRefusedAndBothAreKept) {
   fs::create_symlink("scene.txt", dir.path() / "link.txt");
   fs::create_hard_link(dir.path() / "scene.txt", dir.path() / "hard.txt");
   for (const std::string output : {"scene.txt", "link.txt", "hard.txt"}) {
-    const ProgramResult result =
-        runProgram(RAYTRACER_BINARY, {"scene.txt", output, "2", "2"}, dir.path());
-    EXPECT_EQ(result.out, "The output file " + output + " is the input file scene.txt\n");
-    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(runProgram(RAYTRACER_BINARY, {"scene.txt", output, "2", "2"}, dir.path()),
+              (ProgramResult{"The output file " + output + " is the input file scene.txt\n", 1}));
   }
-  const ProgramResult result =
-      runProgram(SCENETOOL_BINARY, {"import", "mesh.obj", "mesh.obj"}, dir.path());
-  EXPECT_EQ(result.out, "The output file mesh.obj is the input file mesh.obj\n");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(runProgram(SCENETOOL_BINARY, {"import", "mesh.obj", "mesh.obj"}, dir.path()),
+            (ProgramResult{"The output file mesh.obj is the input file mesh.obj\n", 1}));
   EXPECT_EQ(readFile(dir.path() / "scene.txt"), kScene);
   EXPECT_EQ(readFile(dir.path() / "mesh.obj"), kMesh);
   EXPECT_TRUE(fs::is_symlink(dir.path() / "link.txt"));

@@ -12,7 +12,14 @@ struct ProgramResult {
   std::string out;
   int status = -1;
   int signal = 0; // the signal that ended the program, if one did
+
+  bool operator==(const ProgramResult &) const = default;
 };
+
+inline void PrintTo(const ProgramResult &result, std::ostream *out) {
+  *out << "status " << result.status << ", signal " << result.signal << ", printed \"" << result.out
+       << "\"";
+}
 
 // How the child is set up besides its arguments.
 struct ChildSetup {

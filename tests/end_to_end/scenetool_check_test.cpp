@@ -89,21 +89,20 @@ TEST(ScenetoolCheck, GroupsRepeatsAndCountsLinesAsAnEditorDoes) {
   for (int i = 0; i < 5; ++i) {
     scene += "\n" + kBall;
   }
-  const ProgramResult result = check(scene + kGrey + kBall);
-  EXPECT_EQ(result.out, "s.txt:9: 6 shapes come before any material, so they are black (lines "
-                        "9-28); put a material command before the shapes\n"
-                        "s.txt: 1 finding; 93.5729% of a 160x120 render is pure black\n");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(check(scene + kGrey + kBall),
+            (ProgramResult{"s.txt:9: 6 shapes come before any material, so they are black (lines "
+                           "9-28); put a material command before the shapes\n"
+                           "s.txt: 1 finding; 93.5729% of a 160x120 render is pure black\n",
+                           1}));
 }
 
 TEST(ScenetoolCheck, UnloadableScenesAndBadArgumentsGiveStatus2) {
   // The loader's own message, as the renderer prints it.
-  const ProgramResult bad = check(kCamera + "sphere\n0 x 0\n1\n");
-  EXPECT_EQ(bad.out, "Line 6: Bad number in sphere\n");
-  EXPECT_EQ(bad.status, 2);
-  const ProgramResult size = check(kLit + kBall, {"0", "10"});
-  EXPECT_EQ(size.out, "Invalid image width '0': expected a whole number from 1 to 2147483647\n");
-  EXPECT_EQ(size.status, 2);
+  EXPECT_EQ(check(kCamera + "sphere\n0 x 0\n1\n"),
+            (ProgramResult{"Line 6: Bad number in sphere\n", 2}));
+  EXPECT_EQ(check(kLit + kBall, {"0", "10"}),
+            (ProgramResult{
+                "Invalid image width '0': expected a whole number from 1 to 2147483647\n", 2}));
   EXPECT_EQ(check(kLit + kBall, {"10"}).status, 2);
 }
 
@@ -113,44 +112,27 @@ TEST(ScenetoolCheck, UnloadableScenesAndBadArgumentsGiveStatus2) {
 TEST(ScenetoolCheck, ProbesSizesBeyondTheMemoryWithoutARaster) {
   ScratchDirectory dir;
   dir.write("s.txt", "camera\n0 2 8\n0 2 20\n0 1 0\n40\n" + kSun + kGrey + kBall);
-  const ProgramResult result = runProgram(SCENETOOL_BINARY, {"check", "s.txt", "3000", "3000"},
-                                          dir.path(), memoryLimit(std::size_t(40) << 20));
-  EXPECT_EQ(result.out, "s.txt:1: the camera sees no shape: every ray of a 3000x3000 picture "
-                        "misses; point the camera at the shapes (they lie around 0 1 0)\n"
-                        "s.txt: 1 finding; 100% of a 3000x3000 render is pure black\n");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(runProgram(SCENETOOL_BINARY, {"check", "s.txt", "3000", "3000"}, dir.path(),
+                       memoryLimit(std::size_t(40) << 20)),
+            (ProgramResult{"s.txt:1: the camera sees no shape: every ray of a 3000x3000 picture "
+                           "misses; point the camera at the shapes (they lie around 0 1 0)\n"
+                           "s.txt: 1 finding; 100% of a 3000x3000 render is pure black\n",
+                           1}));
 }
 #endif
 
-TEST(ScenetoolCheck, BundledScenesAreClean) {
-  for (const auto &entry : fs::directory_iterator(SCENES_DIR)) {
-    if (entry.path().extension() != ".txt") {
-      continue;
-    }
-    const ProgramResult result =
-        runProgram(SCENETOOL_BINARY, {"check", entry.path().string()}, SCENES_DIR);
-    // The winding scene shows a wrongly wound pyramid on purpose.
-    const bool winding = entry.path().filename() == "winding.txt";
-    EXPECT_EQ(result.status, winding ? 1 : 0) << result.out;
-    if (winding) {
-      EXPECT_EQ(result.out.substr(0, result.out.find(';')),
-                entry.path().string() +
-                    ":63: triangle is seen from behind and every light is behind it too, so it "
-                    "shows black");
-    }
-  }
-}
-
-// A scene example of the guide: a code block without a language tag.
-// Fragments say so on their first line ("# Fragment: ...").
-struct GuideExample {
+// A scene to paste and the finding check reports for it ("" when clean).
+struct Example {
   std::string text;
-  bool complete = true;
+  std::string finding;
 };
 
-std::vector<GuideExample> guideExamples() {
+// The guide's scene examples are its code blocks without a language tag.
+// Fragments say so on their first line ("# Fragment: ...") and report why
+// they render black.
+std::vector<Example> guideExamples() {
   std::istringstream guide(readFile(fs::path(DOCS_DIR) / "scene-format.md"));
-  std::vector<GuideExample> examples;
+  std::vector<Example> examples;
   bool inBlock = false;
   bool isExample = false;
   std::string block;
@@ -160,7 +142,7 @@ std::vector<GuideExample> guideExamples() {
       continue;
     }
     if (inBlock && isExample) {
-      examples.push_back({block, block.rfind("# Fragment:", 0) != 0});
+      examples.push_back({block, block.rfind("# Fragment:", 0) == 0 ? "so every" : ""});
     }
     isExample = !inBlock && line == "```";
     inBlock = !inBlock;
@@ -169,25 +151,35 @@ std::vector<GuideExample> guideExamples() {
   return examples;
 }
 
-// Every example renders when pasted alone; the complete ones show something
-// and are clean, while a fragment says why it renders black.
-TEST(ScenetoolCheck, TheGuidesExamplesRenderAndOnlyFragmentsHaveFindings) {
-  const std::vector<GuideExample> examples = guideExamples();
+// Every example of the guide and every bundled scene renders when pasted
+// alone; the clean ones show something.
+TEST(ScenetoolCheck, BundledScenesAndTheGuidesExamplesRenderAndOnlyFragmentsHaveFindings) {
+  std::vector<Example> examples = guideExamples();
   ASSERT_GE(examples.size(), 8u);
+  for (const auto &entry : fs::directory_iterator(SCENES_DIR)) {
+    // The winding scene shows a wrongly wound pyramid on purpose.
+    if (entry.path().extension() == ".txt") {
+      examples.push_back({readFile(entry.path()),
+                          entry.path().filename() != "winding.txt"
+                              ? ""
+                              : "s.txt:63: triangle is seen from behind and every light is behind "
+                                "it too, so it shows black; swap two corners of each "
+                                "(counter-clockwise seen from the front)\ns.txt: 1 finding;"});
+    }
+  }
   ScratchDirectory dir;
-  for (const GuideExample &example : examples) {
+  for (const Example &example : examples) {
     dir.write("pasted.txt", example.text);
     const ProgramResult render =
         runProgram(RAYTRACER_BINARY, {"pasted.txt", "out.bmp", "32", "24"}, dir.path());
     EXPECT_EQ(render.out.substr(render.out.size() - 10), "100%     \r") << example.text;
     EXPECT_EQ(render.status, 0) << example.text;
     const ProgramResult result = check(example.text);
-    EXPECT_EQ(result.status, example.complete ? 0 : 1) << example.text << result.out;
-    if (example.complete) {
+    EXPECT_EQ(result.status, example.finding.empty() ? 0 : 1) << example.text << result.out;
+    EXPECT_NE(result.out.find(example.finding), std::string::npos) << example.text << result.out;
+    if (example.finding.empty()) {
       const std::string pixels = readFile(dir.path() / "out.bmp").substr(54);
       EXPECT_NE(pixels.find_first_not_of('\0'), std::string::npos) << example.text;
-    } else {
-      EXPECT_NE(result.out.find("so every"), std::string::npos) << example.text << result.out;
     }
   }
 }

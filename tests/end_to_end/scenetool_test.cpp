@@ -199,9 +199,8 @@ TEST(ScenetoolImport, FailuresPrintOneLineExitWithOneAndWriteNothing) {
     EXPECT_TRUE(refusedWith(runImport(args, dir.path()), message, dir.path() / "out.txt"));
   }
   if (fs::exists("/dev/full")) {
-    const ProgramResult full = runImport({tetra, "/dev/full"}, dir.path());
-    EXPECT_EQ(full.out, "Error writing output file /dev/full\n");
-    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(runImport({tetra, "/dev/full"}, dir.path()),
+              (ProgramResult{"Error writing output file /dev/full\n", 1}));
   }
 }
 
@@ -298,9 +297,7 @@ TEST(Scenetool, HelpVersionAndUnknownCommands) {
     EXPECT_EQ(asked.status, 0);
     EXPECT_EQ(asked.out.rfind("Usage: scenetool " + command + " ", 0), 0u) << asked.out;
     for (const std::string flag : {"--help", "-h"}) {
-      const ProgramResult flagged = runProgram(kTool, {command, flag}, dir.path());
-      EXPECT_EQ(flagged.out, asked.out);
-      EXPECT_EQ(flagged.status, 0);
+      EXPECT_EQ(runProgram(kTool, {command, flag}, dir.path()), asked);
     }
   }
   EXPECT_NE(runProgram(kTool, {"help", "import"}, dir.path()).out.find("  --at X Y Z "),

@@ -31,3 +31,12 @@ std::string readFile(const std::filesystem::path &path) {
   bytes << in.rdbuf();
   return bytes.str();
 }
+
+std::vector<std::string> readLines(const std::filesystem::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}

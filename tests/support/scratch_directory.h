@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // A fresh empty directory, removed with its contents on destruction.
 class ScratchDirectory {
@@ -20,3 +21,4 @@ private:
 };
 
 std::string readFile(const std::filesystem::path &path);
+std::vector<std::string> readLines(const std::filesystem::path &path);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <mutex>
 #include <utility>
 
@@ -119,6 +120,7 @@ struct BvhIntersector::RayBounds {
   double origin[3];
   double inverse[3];
   bool parallel[3]; // direction component is zero
+  bool tiny;        // a component so small (not zero) that its float reciprocal could overflow
   double direction[3];
   double inverseLength; // 1 / (an upper bound of |d|)
   double perGap;        // kDeterminantInverse |d|: conditioning per unit of |e1| |e2|
@@ -628,6 +630,9 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
       wide_ = collapseToWide(nodes_);
       if (options.leafLevel != SimdLevel::Scalar) {
         leafKernels_ = &kernelsFor(options.leafLevel);
+        if (prims_.size() <= options.storedLeavesUpTo) {
+          storeLeaves();
+        }
       }
     }
 #endif
@@ -639,6 +644,9 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     makeWide();
   }
   measureLightPlanes(options.pointLights, parallel);
+  if (leafKernels_ != nullptr) {
+    storeAlwaysTested();
+  }
 }
 
 BvhIntersector::~BvhIntersector() = default;
@@ -755,6 +763,8 @@ std::size_t BvhIntersector::memoryBytes() const {
          lightPlanes_.capacity() * sizeof(float) +
          (setAside_.capacity() + setAsideFrom_.capacity()) * sizeof(std::uint32_t) +
          wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
+         leafBlocks_.capacity() * sizeof(flat::TriangleBlock) +
+         leafBlockAt_.capacity() * sizeof(std::uint32_t) +
          primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
 }
 
@@ -771,10 +781,12 @@ bool BvhIntersector::usable(const Ray &ray, RayBounds &bounds) const {
   const double originLength = bvh::lengthAbove(ray.origin);
   const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
   const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+  bounds.tiny = false;
   for (int a = 0; a < 3; ++a) {
     bounds.origin[a] = o[a];
     bounds.direction[a] = d[a];
     bounds.parallel[a] = d[a] == 0.0f;
+    bounds.tiny = bounds.tiny || (!bounds.parallel[a] && std::fabs(d[a]) < 0x1p-64f);
     bounds.inverse[a] = bounds.parallel[a] ? 0.0 : 1.0 / double(d[a]);
   }
   const double up = 1.0 + 0x1p-40;
@@ -785,16 +797,8 @@ bool BvhIntersector::usable(const Ray &ray, RayBounds &bounds) const {
   return true;
 }
 
-bool BvhIntersector::wideUsable(const Ray &ray) const {
-  if (wide_.empty()) {
-    return false;
-  }
-  for (const float d : {ray.direction.x, ray.direction.y, ray.direction.z}) {
-    if (d != 0.0f && std::fabs(d) < 0x1p-64f) {
-      return false;
-    }
-  }
-  return true;
+bool BvhIntersector::wideUsable(const RayBounds &bounds) const {
+  return !wide_.empty() && !bounds.tiny;
 }
 
 Hit BvhIntersector::nearest(const Ray &ray) const {
@@ -866,11 +870,11 @@ template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &
     return list_.nearest(ray);
   }
   RankedHit best;
-  for (const Listed &listed : alwaysTested_) {
-    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
-  }
-  if (wideUsable(ray)) {
-    nearestWide<count>(ray, bounds, best, counts);
+  // Leaves and the always-tested blocks hold triangles only.
+  const flat::RayConstants leafRay(ray, flat::RayConstants::Shapes::TrianglesOnly);
+  nearestAlwaysTested(ray, leafRay, best);
+  if (wideUsable(bounds)) {
+    nearestWide<count>(ray, leafRay, bounds, best, counts);
     return best.hit();
   }
   const bool negative[3] = {ray.direction.x < 0.0f, ray.direction.y < 0.0f, ray.direction.z < 0.0f};
@@ -904,14 +908,13 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
   if (!usable(ray, bounds)) {
     return list_.blocked(ray, kind);
   }
-  for (const Listed &listed : alwaysTested_) {
-    if (blocks(listed.shape->intersect(ray), kind)) {
-      return true;
-    }
+  const flat::RayConstants leafRay(ray, flat::RayConstants::Shapes::TrianglesOnly);
+  if (blockedByAlwaysTested(ray, leafRay, kind)) {
+    return true;
   }
-  if (wideUsable(ray)) {
+  if (wideUsable(bounds)) {
     if (kind == ShadowQuery::TowardsDirection) {
-      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, bounds, {}, counts);
+      return blockedWide<ShadowQuery::TowardsDirection, count>(ray, leafRay, bounds, {}, counts);
     }
     // The set-aside triangles first: the plane distances leave them out.
     const LightPlanes light = lightPlanesFor(ray);
@@ -923,7 +926,7 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
         return true;
       }
     }
-    return blockedWide<ShadowQuery::BeforeOne, count>(ray, bounds, light, counts);
+    return blockedWide<ShadowQuery::BeforeOne, count>(ray, leafRay, bounds, light, counts);
   }
   return kind == ShadowQuery::BeforeOne
              ? blockedInHierarchy<ShadowQuery::BeforeOne, count>(ray, bounds, counts)
@@ -932,22 +935,61 @@ bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &cou
 
 std::size_t BvhIntersector::copyLeaf(std::uint32_t first, std::uint32_t count,
                                      flat::TriangleBlock blocks[]) const {
-  std::uint32_t slot = 0;
-  for (; slot < count; ++slot) {
-    const Prim &prim = prims_[first + slot];
-    if ((prim.position & kSphereBit) != 0) {
+  for (std::uint32_t slot = 0; slot < count; ++slot) {
+    if ((prims_[first + slot].position & kSphereBit) != 0) {
       return 0;
     }
-    blocks[slot / flat::kBlockLanes].store(int(slot % flat::kBlockLanes), prim.a, prim.b, prim.c);
   }
   // Unused slots have zero edges, which never hit.
-  for (; slot % flat::kBlockLanes != 0; ++slot) {
-    blocks[slot / flat::kBlockLanes].store(int(slot % flat::kBlockLanes), {}, {}, {});
+  const std::size_t blockCount = (count + flat::kBlockLanes - 1) / flat::kBlockLanes;
+#if defined(__SSE2__)
+  // Four prims at a time: a prim's first four floats (v0, e1.x) and the next
+  // four (e1.y, e1.z, e2.x, e2.y) are read as rows and transposed into lanes.
+  static_assert(offsetof(Prim, b) == 12 && offsetof(Prim, c) == 24 && flat::kBlockLanes == 4,
+                "the rows below follow the prim layout");
+  for (std::size_t b = 0; b < blockCount; ++b) {
+    const Prim *prim = prims_.data() + first + b * flat::kBlockLanes;
+    const std::size_t used =
+        std::min<std::size_t>(flat::kBlockLanes, count - b * flat::kBlockLanes);
+    __m128 front[4];
+    __m128 back[4];
+    alignas(16) float lastZ[4] = {};
+    for (std::size_t lane = 0; lane < 4; ++lane) {
+      if (lane < used) {
+        front[lane] = _mm_loadu_ps(&prim[lane].a.x);
+        back[lane] = _mm_loadu_ps(&prim[lane].b.y);
+        lastZ[lane] = prim[lane].c.z;
+      } else {
+        front[lane] = back[lane] = _mm_setzero_ps();
+      }
+    }
+    _MM_TRANSPOSE4_PS(front[0], front[1], front[2], front[3]);
+    _MM_TRANSPOSE4_PS(back[0], back[1], back[2], back[3]);
+    flat::TriangleBlock &block = blocks[b];
+    _mm_store_ps(block.vertexX, front[0]);
+    _mm_store_ps(block.vertexY, front[1]);
+    _mm_store_ps(block.vertexZ, front[2]);
+    _mm_store_ps(block.edge1X, front[3]);
+    _mm_store_ps(block.edge1Y, back[0]);
+    _mm_store_ps(block.edge1Z, back[1]);
+    _mm_store_ps(block.edge2X, back[2]);
+    _mm_store_ps(block.edge2Y, back[3]);
+    _mm_store_ps(block.edge2Z, _mm_load_ps(lastZ));
   }
-  return slot / flat::kBlockLanes;
+#else
+  for (std::uint32_t slot = 0; slot < blockCount * flat::kBlockLanes; ++slot) {
+    const int lane = int(slot % flat::kBlockLanes);
+    if (slot < count) {
+      const Prim &prim = prims_[first + slot];
+      blocks[slot / flat::kBlockLanes].store(lane, prim.a, prim.b, prim.c);
+    } else {
+      blocks[slot / flat::kBlockLanes].store(lane, {}, {}, {});
+    }
+  }
+#endif
+  return blockCount;
 }
 
-#if defined(__SSE2__)
 namespace {
 
 // The largest leaf, in blocks of the flat kernels.
@@ -958,16 +1000,110 @@ constexpr std::size_t kLeafBlocks =
 // them into blocks costs about what the kernels save.
 constexpr std::uint32_t kKernelLeafFrom = 3;
 
+constexpr std::uint32_t kNotStored = 0xffffffffu;
+
+} // namespace
+
+void BvhIntersector::storeLeaves() {
+  leafBlockAt_.assign(prims_.size(), kNotStored);
+  flat::TriangleBlock scratch[kLeafBlocks];
+  for (const Node &node : nodes_) {
+    if (!node.isLeaf() || node.primCount() < kKernelLeafFrom) {
+      continue;
+    }
+    const std::size_t blockCount = copyLeaf(node.firstPrim(), node.primCount(), scratch);
+    if (blockCount > 0) {
+      leafBlockAt_[node.firstPrim()] = std::uint32_t(leafBlocks_.size());
+      leafBlocks_.insert(leafBlocks_.end(), scratch, scratch + blockCount);
+    }
+  }
+}
+
+const flat::TriangleBlock *BvhIntersector::leafInBlocks(std::uint32_t first, std::uint32_t count,
+                                                        flat::TriangleBlock scratch[],
+                                                        std::size_t &blockCount) const {
+  if (!leafBlockAt_.empty()) {
+    const std::uint32_t at = leafBlockAt_[first];
+    if (at == kNotStored) {
+      return nullptr;
+    }
+    blockCount = (count + flat::kBlockLanes - 1) / flat::kBlockLanes;
+    return leafBlocks_.data() + at;
+  }
+  blockCount = copyLeaf(first, count, scratch);
+  return blockCount > 0 ? scratch : nullptr;
+}
+
+void BvhIntersector::storeAlwaysTested() {
+  std::stable_partition(alwaysTested_.begin(), alwaysTested_.end(), [](const Listed &listed) {
+    return listed.shape->kind == Shape::Kind::Triangle;
+  });
+  for (const Listed &listed : alwaysTested_) {
+    if (listed.shape->kind != Shape::Kind::Triangle) {
+      break;
+    }
+    const auto &triangle = static_cast<const Triangle &>(*listed.shape);
+    const std::size_t slot = alwaysTestedInBlocks_++;
+    if (slot % flat::kBlockLanes == 0) {
+      alwaysTestedBlocks_.emplace_back();
+    }
+    alwaysTestedBlocks_.back().store(int(slot % flat::kBlockLanes), triangle.vertex0,
+                                     triangle.edge1, triangle.edge2);
+  }
+  // Unused slots have zero edges, which never hit.
+  for (std::size_t slot = alwaysTestedInBlocks_; slot % flat::kBlockLanes != 0; ++slot) {
+    alwaysTestedBlocks_.back().store(int(slot % flat::kBlockLanes), {}, {}, {});
+  }
+}
+
+void BvhIntersector::nearestAlwaysTested(const Ray &ray, const flat::RayConstants &leafRay,
+                                         RankedHit &best) const {
+  if (!alwaysTestedBlocks_.empty()) {
+    float t = kFarAway; // nothing is offered yet: below it, any hit is the nearest
+    const long slot = leafKernels_->nearestTriangle(alwaysTestedBlocks_.data(),
+                                                    alwaysTestedBlocks_.size(), leafRay, t);
+    if (slot >= 0) {
+      const Listed &listed = alwaysTested_[std::size_t(slot)];
+      best.offer(t, listed.position, listed.shape);
+    }
+  }
+  for (std::size_t i = alwaysTestedInBlocks_; i < alwaysTested_.size(); ++i) {
+    const Listed &listed = alwaysTested_[i];
+    best.offer(listed.shape->intersect(ray), listed.position, listed.shape);
+  }
+}
+
+bool BvhIntersector::blockedByAlwaysTested(const Ray &ray, const flat::RayConstants &leafRay,
+                                           ShadowQuery kind) const {
+  if (!alwaysTestedBlocks_.empty() &&
+      leafKernels_->anyTriangle(alwaysTestedBlocks_.data(), alwaysTestedBlocks_.size(), leafRay,
+                                kind) >= 0) {
+    return true;
+  }
+  for (std::size_t i = alwaysTestedInBlocks_; i < alwaysTested_.size(); ++i) {
+    if (blocks(alwaysTested_[i].shape->intersect(ray), kind)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+#if defined(__SSE2__)
+namespace {
+
 // The next float up from a parameter t >= 0 (+inf above the largest).
 inline float nextUp(float t) {
   return std::bit_cast<float>(std::bit_cast<std::uint32_t>(t) + 1);
 }
 
 // Shadow rays towards point lights are long, so the reach a child is let in
-// with can be large against the child. Such a child's box is tested again
-// with its own reach when that is below kRetestShrink of the inherited one; a
-// leaf's own reach (about as costly as testing its shapes) is worked out only
-// when the inherited one exceeds kLeafRetest times its negligible reach.
+// with can be large against the child. A child's own reach is worked out
+// when it is popped; a leaf's box is then tested again with it when it is
+// below kRetestShrink of the inherited one (an inner node's children are
+// tested with it anyway: measured, retesting inner boxes cost more than it
+// saved). A leaf's own reach (about as costly as testing its shapes) is
+// worked out only when the inherited one exceeds kLeafRetest times its
+// negligible reach.
 constexpr double kRetestShrink = 0.25;
 constexpr float kLeafRetest = 8.0f;
 
@@ -991,7 +1127,9 @@ bool stillEnters(const BvhIntersector::Node &node, const BvhIntersector::NodeRea
     conditioning = lightConditioning(conditioning, overAspect, lightSlack, r, span);
   }
   const double own = reachFor(node, conditioning, span, r);
-  if (!(own < kRetestShrink * inherited)) {
+  // Only a leaf's box is tested again (its shapes cost more than a box
+  // test); an inner node's children are tested with its own reach anyway.
+  if (!leaf || !(own < kRetestShrink * inherited)) {
     reach = std::min(reach, own);
     return true;
   }
@@ -1085,10 +1223,11 @@ inline int farthestFirst(int mask, const float entries[BvhWideNode::kLanes],
 void BvhIntersector::nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay,
                                    std::uint32_t first, std::uint32_t count,
                                    RankedHit &best) const {
-  alignas(32) flat::TriangleBlock blocks[kLeafBlocks];
+  alignas(32) flat::TriangleBlock scratch[kLeafBlocks];
   std::size_t blockCount = 0;
+  const flat::TriangleBlock *blocks = nullptr;
   if (count >= kKernelLeafFrom && leafKernels_ != nullptr &&
-      (blockCount = copyLeaf(first, count, blocks)) > 0) {
+      (blocks = leafInBlocks(first, count, scratch, blockCount)) != nullptr) {
     // Hits at the best parameter too: one may be earlier in the list.
     float t = nextUp(best.t);
     const long slot = leafKernels_->nearestTriangle(blocks, blockCount, leafRay, t);
@@ -1108,10 +1247,11 @@ template <bool count>
 bool BvhIntersector::leafBlocks(const Ray &ray, const flat::RayConstants &leafRay,
                                 std::uint32_t first, std::uint32_t shapes, ShadowQuery kind,
                                 TestCounts &counts) const {
-  alignas(32) flat::TriangleBlock leaf[kLeafBlocks];
+  alignas(32) flat::TriangleBlock scratch[kLeafBlocks];
   std::size_t blockCount = 0;
+  const flat::TriangleBlock *leaf = nullptr;
   if (shapes >= kKernelLeafFrom && leafKernels_ != nullptr &&
-      (blockCount = copyLeaf(first, shapes, leaf)) > 0) {
+      (leaf = leafInBlocks(first, shapes, scratch, blockCount)) != nullptr) {
     if constexpr (count) {
       counts.shapes += shapes;
     }
@@ -1129,20 +1269,21 @@ bool BvhIntersector::leafBlocks(const Ray &ray, const flat::RayConstants &leafRa
 }
 
 template <bool count>
-void BvhIntersector::nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
+void BvhIntersector::nearestWide(const Ray &ray, const flat::RayConstants &leafRay,
+                                 const RayBounds &bounds, RankedHit &best,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
   if (lanes.anyParallel) {
-    nearestWideWith<count, true>(ray, bounds, lanes, best, counts);
+    nearestWideWith<count, true>(ray, leafRay, bounds, lanes, best, counts);
   } else {
-    nearestWideWith<count, false>(ray, bounds, lanes, best, counts);
+    nearestWideWith<count, false>(ray, leafRay, bounds, lanes, best, counts);
   }
 }
 
 template <bool count, bool anyParallel>
-void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
-                                     RankedHit &best, TestCounts &counts) const {
-  const flat::RayConstants leafRay(ray);
+void BvhIntersector::nearestWideWith(const Ray &ray, const flat::RayConstants &leafRay,
+                                     const RayBounds &bounds, const WideRay &lanes, RankedHit &best,
+                                     TestCounts &counts) const {
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the nearest child of a node is visited next
@@ -1201,20 +1342,22 @@ void BvhIntersector::nearestWideWith(const Ray &ray, const RayBounds &bounds, co
 }
 
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
+bool BvhIntersector::blockedWide(const Ray &ray, const flat::RayConstants &leafRay,
+                                 const RayBounds &bounds, const LightPlanes &light,
                                  TestCounts &counts) const {
   const WideRay lanes = wideRay(bounds, maxCoordinate_);
-  return lanes.anyParallel ? blockedWideWith<kind, count, true>(ray, bounds, lanes, light, counts)
-                           : blockedWideWith<kind, count, false>(ray, bounds, lanes, light, counts);
+  return lanes.anyParallel
+             ? blockedWideWith<kind, count, true>(ray, leafRay, bounds, lanes, light, counts)
+             : blockedWideWith<kind, count, false>(ray, leafRay, bounds, lanes, light, counts);
 }
 
 template <ShadowQuery kind, bool count, bool anyParallel>
-bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
+bool BvhIntersector::blockedWideWith(const Ray &ray, const flat::RayConstants &leafRay,
+                                     const RayBounds &bounds, const WideRay &lanes,
                                      const LightPlanes &light, TestCounts &counts) const {
   // Only children entered below this parameter can block: the largest float
   // below 1 towards a point light.
   constexpr float limit = kind == ShadowQuery::BeforeOne ? 0x1.fffffep-1f : INFINITY;
-  const flat::RayConstants leafRay(ray);
   WidePending stack[kWideStackSize];
   int top = 0;
   // The child visited now; the first child let in by a node is visited next
@@ -1271,10 +1414,11 @@ bool BvhIntersector::blockedWideWith(const Ray &ray, const RayBounds &bounds, co
 }
 #else
 template <bool count>
-void BvhIntersector::nearestWide(const Ray &, const RayBounds &, RankedHit &, TestCounts &) const {}
+void BvhIntersector::nearestWide(const Ray &, const flat::RayConstants &, const RayBounds &,
+                                 RankedHit &, TestCounts &) const {}
 template <ShadowQuery kind, bool count>
-bool BvhIntersector::blockedWide(const Ray &, const RayBounds &, const LightPlanes &,
-                                 TestCounts &) const {
+bool BvhIntersector::blockedWide(const Ray &, const flat::RayConstants &, const RayBounds &,
+                                 const LightPlanes &, TestCounts &) const {
   return false;
 }
 #endif

@@ -19,6 +19,11 @@ struct BvhOptions {
   // The wide walks test a leaf of three or more triangles with the flat kernels
   // of this level, several at a time; Scalar: one shape at a time.
   SimdLevel leafLevel = supportedSimdLevel();
+  // Leaves the kernels test are kept in their block layout, ready to test,
+  // when the hierarchy holds at most this many shapes (50 to 65 bytes more
+  // per triangle); in larger scenes each leaf is copied into blocks when a
+  // query visits it. The answers are the same.
+  std::size_t storedLeavesUpTo = 262144;
   // From this many shapes the building is shared by two threads.
   std::uint32_t parallelBuildFrom = 20000;
   // The builder measures and bins boxes four lanes at a time where the
@@ -163,28 +168,28 @@ private:
   bool usable(const Ray &ray, RayBounds &bounds) const;
   // Whether the four-lane test may take this ray: no direction component so
   // small (but not zero) that its float reciprocal could overflow.
-  bool wideUsable(const Ray &ray) const;
+  bool wideUsable(const RayBounds &bounds) const;
   template <bool count, class Beyond, class AtShape, class SecondChildNearer>
   bool walkOneBoxAtATime(const RayBounds &bounds, TestCounts &counts, Beyond beyond,
                          AtShape atShape, SecondChildNearer secondChildNearer) const;
   template <bool count> Hit nearestIn(const Ray &ray, TestCounts &counts) const;
   template <bool count>
-  void nearestWide(const Ray &ray, const RayBounds &bounds, RankedHit &best,
-                   TestCounts &counts) const;
+  void nearestWide(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
+                   RankedHit &best, TestCounts &counts) const;
   template <ShadowQuery kind, bool count>
   bool blockedInHierarchy(const Ray &ray, const RayBounds &bounds, TestCounts &counts) const;
   struct LightPlanes;
   template <ShadowQuery kind, bool count>
-  bool blockedWide(const Ray &ray, const RayBounds &bounds, const LightPlanes &light,
-                   TestCounts &counts) const;
+  bool blockedWide(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
+                   const LightPlanes &light, TestCounts &counts) const;
   // The four-lane walks, with the lane test chosen once per ray: whether any
   // direction component is zero.
   template <bool count, bool anyParallel>
-  void nearestWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
-                       RankedHit &best, TestCounts &counts) const;
+  void nearestWideWith(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
+                       const WideRay &lanes, RankedHit &best, TestCounts &counts) const;
   template <ShadowQuery kind, bool count, bool anyParallel>
-  bool blockedWideWith(const Ray &ray, const RayBounds &bounds, const WideRay &lanes,
-                       const LightPlanes &light, TestCounts &counts) const;
+  bool blockedWideWith(const Ray &ray, const flat::RayConstants &leafRay, const RayBounds &bounds,
+                       const WideRay &lanes, const LightPlanes &light, TestCounts &counts) const;
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
   // The plane distances of the light nearest the ray's end, or none.
   LightPlanes lightPlanesFor(const Ray &ray) const;
@@ -194,6 +199,20 @@ private:
   // kernels; 0 when it holds a sphere, else the number of blocks.
   std::size_t copyLeaf(std::uint32_t first, std::uint32_t count,
                        flat::TriangleBlock blocks[]) const;
+  // The leaf's blocks for the kernels: the stored ones, or a copy made in
+  // `scratch`; null when it holds a sphere. `blockCount` receives their number.
+  const flat::TriangleBlock *leafInBlocks(std::uint32_t first, std::uint32_t count,
+                                          flat::TriangleBlock scratch[],
+                                          std::size_t &blockCount) const;
+  void storeLeaves();
+  // Puts the always-tested triangles first, in list order, and into blocks
+  // for the kernels.
+  void storeAlwaysTested();
+  // Offers the always-tested shapes' hits to `best`; whether one blocks.
+  void nearestAlwaysTested(const Ray &ray, const flat::RayConstants &leafRay,
+                           RankedHit &best) const;
+  bool blockedByAlwaysTested(const Ray &ray, const flat::RayConstants &leafRay,
+                             ShadowQuery kind) const;
   // The leaf's hits offered to `best`; whether a shape of the leaf blocks a
   // shadow ray. Several shapes at a time when the leaf is large enough.
   void nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay, std::uint32_t first,
@@ -209,7 +228,15 @@ private:
   std::vector<Prim> prims_;
   std::vector<const Shape *> primShapes_;
   std::vector<Listed> alwaysTested_;
+  // The first alwaysTestedInBlocks_ of them are triangles, also held in
+  // alwaysTestedBlocks_ for the kernels.
+  std::vector<flat::TriangleBlock> alwaysTestedBlocks_;
+  std::size_t alwaysTestedInBlocks_ = 0;
   const flat::Kernels *leafKernels_ = nullptr; // null: leaves test one shape at a time
+  // Stored leaf blocks, and where each leaf's start (indexed by its first
+  // prim); empty when leaves are copied as visited.
+  std::vector<flat::TriangleBlock> leafBlocks_;
+  std::vector<std::uint32_t> leafBlockAt_;
   // For each light: (distance from the light to the nearest plane of a
   // triangle below) / (aspect bound), rounded down, one per node; 0 where
   // the node's aspect is unknown.

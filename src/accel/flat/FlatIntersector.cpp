@@ -4,11 +4,15 @@
 
 #include "accel/ShapeKinds.h"
 
-flat::RayConstants::RayConstants(const Ray &ray_)
+flat::RayConstants::RayConstants(const Ray &ray_, Shapes shapes)
     : ray(ray_), originX(ray_.origin.x), originY(ray_.origin.y), originZ(ray_.origin.z),
       directionX(ray_.direction.x), directionY(ray_.direction.y), directionZ(ray_.direction.z),
-      originDotOrigin(dot(ray_.origin, ray_.origin)), epsilon(Shape::kEpsilon),
+      originDotOrigin(0.0), fourA(0.0), twoA(0.0), epsilon(Shape::kEpsilon),
       negativeEpsilon(-Shape::kEpsilon) {
+  if (shapes == Shapes::TrianglesOnly) {
+    return;
+  }
+  originDotOrigin = dot(ray_.origin, ray_.origin);
   // As in intersectSphere: A is a float, and 4.0 * A * Q groups as
   // (4.0 * A) * Q.
   const float a = float(dot(ray_.direction, ray_.direction));
@@ -52,8 +56,8 @@ void fillUnusedSlot(flat::SphereBlock &block, int lane) {
 // A triangle slot that never hits: zero edges give a zero or NaN determinant
 // and parameter.
 void fillUnusedSlot(flat::TriangleBlock &block, int lane) {
-  block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0;
-  block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0;
+  block.edge1X[lane] = block.edge1Y[lane] = block.edge1Z[lane] = 0.0f;
+  block.edge2X[lane] = block.edge2Y[lane] = block.edge2Z[lane] = 0.0f;
   block.vertexX[lane] = block.vertexY[lane] = block.vertexZ[lane] = 0.0f;
 }
 

@@ -6,10 +6,11 @@
 #include "geometry/Ray.h"
 
 // Shapes laid out in blocks of four for SIMD: each block holds one field of
-// four consecutive shapes side by side, as doubles (every float converts to
-// double exactly), so a kernel loads a field for two or four shapes at once.
-// The point subtracted from the ray origin is kept as floats, for the float
-// subtraction (a triangle's first vertex only so).
+// four consecutive shapes side by side, so a kernel loads a field for two or
+// four shapes at once: sphere fields as doubles, triangle fields as floats
+// that the kernels widen as they load them (every float converts to double
+// exactly). The point subtracted from the ray origin is kept as floats, for
+// the float subtraction.
 // The kernels repeat, lane by lane, the very operations of intersectSphere
 // and intersectTriangle in the same order; each lane rounds exactly as the
 // scalar code does.
@@ -32,16 +33,17 @@ struct alignas(32) SphereBlock {
   float centerFloatZ[kBlockLanes];
 };
 
-// Unused slots of the last block hold zero edges, which never hit.
-struct alignas(32) TriangleBlock {
-  double edge1X[kBlockLanes];
-  double edge1Y[kBlockLanes];
-  double edge1Z[kBlockLanes];
-  double edge2X[kBlockLanes];
-  double edge2Y[kBlockLanes];
-  double edge2Z[kBlockLanes];
-  // The first vertex, as floats.
-  alignas(16) float vertexX[kBlockLanes];
+// Unused slots of the last block hold zero edges, which never hit. All
+// floats: the kernels widen the edges to double as they load them (exact),
+// so a block is small to keep and cheap to fill.
+struct alignas(16) TriangleBlock {
+  float edge1X[kBlockLanes];
+  float edge1Y[kBlockLanes];
+  float edge1Z[kBlockLanes];
+  float edge2X[kBlockLanes];
+  float edge2Y[kBlockLanes];
+  float edge2Z[kBlockLanes];
+  float vertexX[kBlockLanes];
   float vertexY[kBlockLanes];
   float vertexZ[kBlockLanes];
 
@@ -59,9 +61,11 @@ struct alignas(32) TriangleBlock {
 };
 
 // The per-ray parts of the arithmetic, computed once with the scalar
-// formulas and shared by every shape.
+// formulas and shared by every shape. Constants for triangles only leave
+// the sphere terms (originDotOrigin, fourA, twoA) at zero.
 struct RayConstants {
-  explicit RayConstants(const Ray &ray);
+  enum class Shapes { All, TrianglesOnly };
+  explicit RayConstants(const Ray &ray, Shapes shapes = Shapes::All);
 
   const Ray &ray; // as given, for the scalar kernels
   double originX, originY, originZ;
