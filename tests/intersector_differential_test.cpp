@@ -397,6 +397,35 @@ INSTANTIATE_TEST_SUITE_P(Families, EveryIntersector, testing::ValuesIn(kFamilies
                            return std::string(info.param.name);
                          });
 
+// Nodes of many thousand shapes are binned along their widest axis alone:
+// there too, four lanes at a time or one box at a time, the tree is the same.
+// On two threads, so are the lights' tables, with triangles set aside in
+// both halves of the tree (their planes pass just by a light).
+TEST(BvhIntersector, LargeNodesBuildTheSameTreeFourLanesAtATime) {
+  Scene scene;
+  RandomScene random(5);
+  random.scatter(scene, {0, 0, 0}, 60, 0.05f, 3, 12000, true);
+  random.addMesh(scene, {-30, -2, -30}, 0.5f, 80); // 12800 triangles sharing edges
+  for (const float x : {-40.0f, 40.0f}) {
+    scene.addTriangle(Material(), {x, 5.0001f, -20}, {x + 20, 5.0001f, 20}, {x - 20, 5.0001f, 20});
+  }
+  const std::vector<Vec3> lights = {{0, 5, 0}, {10, 20, 10}};
+  const BvhIntersector fourLanes(scene.shapes,
+                                 {.parallelBuildFrom = 0xffffffffu, .pointLights = lights});
+  const BvhIntersector oneLane(
+      scene.shapes,
+      {.parallelBuildFrom = 0xffffffffu, .fourLaneBuild = false, .pointLights = lights});
+  const BvhIntersector twoThreads(scene.shapes, {.parallelBuildFrom = 1000, .pointLights = lights});
+  ASSERT_GT(fourLanes.hierarchyShapeCount(), 20000u);
+  for (const BvhIntersector *other : {&oneLane, &twoThreads}) {
+    EXPECT_TRUE(sameBytes(other->nodes(), fourLanes.nodes()));
+    EXPECT_TRUE(sameBytes(other->prims(), fourLanes.prims()));
+    EXPECT_TRUE(sameBytes(other->lightPlanes(), fourLanes.lightPlanes()));
+    EXPECT_EQ(other->setAsideCount(), fourLanes.setAsideCount());
+  }
+  EXPECT_EQ(fourLanes.setAsideCount(), 2u);
+}
+
 // Otherwise the comparisons above could pass with every shape in the list
 // walk. Shapes spanning the scene are set aside, but only a few of them.
 TEST(BvhIntersector, AlwaysTestsOnlyShapesOutsideTheErrorAnalysisOrSpanningTheScene) {

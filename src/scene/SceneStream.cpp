@@ -35,6 +35,46 @@ void dropCarriageReturnsBeforeNewlines(std::string &text, std::size_t from) {
   text.resize(out);
 }
 
+// The powers of ten that are exact doubles.
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Characters readShortNumber may look at.
+constexpr std::size_t kShortNumberView = 1 + 7 + 1 + 8;
+
+// Reads the common short forms, [+-]digits[.digits] with at most 7 digits on
+// either side of the point and no exponent after them, from kShortNumberView
+// characters at `text`: returns how many it took and sets `value`, or returns
+// 0 for any other form. The significand is below 2^53 and the scale at most
+// 10^7, both exact, so one division rounds the value correctly, as the exact
+// path of the general reader does.
+std::size_t readShortNumber(const char *text, double &value) {
+  const char *at = text + (text[0] == '+' || text[0] == '-' ? 1 : 0);
+  std::int64_t significand = 0;
+  // At most 8 digits each, so that neither loop leaves the view.
+  const auto takeDigits = [&] {
+    const char *const first = at;
+    const char *const last = at + 8;
+    for (unsigned d; at != last && (d = unsigned(*at) - '0') <= 9; ++at) {
+      significand = significand * 10 + d;
+    }
+    return at - first;
+  };
+  const std::ptrdiff_t whole = takeDigits();
+  std::ptrdiff_t fraction = 0;
+  if (whole < 8 && *at == '.') {
+    ++at;
+    fraction = takeDigits();
+  }
+  if (whole + fraction == 0 || whole == 8 || fraction == 8 || *at == 'e' || *at == 'E') {
+    return 0;
+  }
+  const double magnitude = double(significand) / kPowersOfTen[fraction];
+  value = text[0] == '-' ? -magnitude : magnitude;
+  return std::size_t(at - text);
+}
+
 } // namespace
 
 SceneStream::SceneStream(std::string text) : text_(std::move(text)) {
@@ -192,6 +232,24 @@ SceneStream::NumberToken SceneStream::scanNumber(const char *text, std::size_t s
 }
 
 SceneStream::NumberResult SceneStream::readNumber(double &value) {
+  // Most numbers of a large scene are short and well inside the window: read
+  // without a token, and without the general reader's checks and calls.
+  const std::size_t size = text_.size();
+  std::size_t at = pos_;
+  while (at < size && isSpace(text_[at])) {
+    ++at;
+  }
+  if (!failed_ && size - at >= kShortNumberView) {
+    pos_ = at;
+    if (const std::size_t taken = readShortNumber(text_.data() + at, value); taken > 0) {
+      pos_ += taken;
+      return NumberResult::Ok;
+    }
+  }
+  return readAnyNumber(value);
+}
+
+SceneStream::NumberResult SceneStream::readAnyNumber(double &value) {
   value = 0.0;
   if (failed_) {
     return NumberResult::EndOfInput;
@@ -231,9 +289,6 @@ SceneStream::NumberResult SceneStream::readNumber(double &value) {
   // Exact fast path: a significand below 2^53 and a power of ten up to 10^22
   // are both exact doubles, so one multiplication or division rounds the
   // value correctly, as the general parser does.
-  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   if (token.exact && token.significand <= (1ull << 53) && token.scale >= -22 && token.scale <= 22) {
     const double m = double(token.significand);
     value = token.scale >= 0 ? m * kPowersOfTen[token.scale] : m / kPowersOfTen[-token.scale];

@@ -71,6 +71,9 @@ private:
     long long scale = 0;
   };
   static NumberToken scanNumber(const char *text, std::size_t start, std::size_t n);
+  // readNumber for every form and position, where the short forms' shortcut
+  // does not apply.
+  NumberResult readAnyNumber(double &value);
   // Parses a whole token with strtod; the slow path for out-of-range values.
   NumberResult parseWithStrtod(const std::string &token, double &value);
   // The characters in [begin, end) of the window, cut at the first NUL.

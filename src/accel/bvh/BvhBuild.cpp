@@ -198,6 +198,13 @@ private:
   };
   using Bins = std::array<std::array<Bin, kBins>, 3>;
 
+  // The cheapest split found: below the bin `bin` of `axis` and above it.
+  struct SplitChoice {
+    float cost = std::numeric_limits<float>::infinity();
+    int axis = -1;
+    int bin = 0;
+  };
+
   // Adds each ref of [begin, end) to its bin along each axis of non-zero
   // scale: bin = (centroid - lo) * scale, clamped to the bins.
   void binEachAxis(std::uint32_t begin, std::uint32_t end, int binCount, const float lo[3],
@@ -216,29 +223,78 @@ private:
     }
   }
 
-  // The same along all three axes at once (an axis of scale 0 gathers
-  // everything in its first bin, which the caller ignores). With SSE2 the
-  // three centroids, bins and box updates take a few four-lane steps, with
-  // the same float operations, so the bins come out the same.
-  void binAllAxes(std::uint32_t begin, std::uint32_t end, int binCount, const float lo[3],
-                  const float scale[3], Bins &bins) const {
-#if defined(__SSE2__)
-    if (fourLanes_) {
-      binAllAxesFourLanes(begin, end, binCount, lo, scale, bins);
-      return;
+  // Sweeps the bins of each axis of non-zero scale from both ends for the
+  // split of least surface area cost.
+  static SplitChoice cheapestSplit(const Bins &bins, int binCount, const float scale[3]) {
+    SplitChoice best;
+    for (int a = 0; a < 3; ++a) {
+      if (scale[a] == 0.0f) {
+        continue;
+      }
+      std::array<float, kBins> rightArea{};
+      std::array<std::uint32_t, kBins> rightCount{};
+      Box right;
+      std::uint32_t n = 0;
+      for (int b = binCount - 1; b > 0; --b) {
+        right.grow(bins[a][b].box);
+        n += bins[a][b].count;
+        rightArea[b] = right.area();
+        rightCount[b] = n;
+      }
+      Box left;
+      n = 0;
+      for (int b = 0; b < binCount - 1; ++b) {
+        left.grow(bins[a][b].box);
+        n += bins[a][b].count;
+        if (n == 0 || rightCount[b + 1] == 0) {
+          continue;
+        }
+        const float cost = left.area() * float(n) + rightArea[b + 1] * float(rightCount[b + 1]);
+        if (cost < best.cost) {
+          best = {cost, a, b};
+        }
+      }
     }
-#endif
-    binEachAxis(begin, end, binCount, lo, scale, bins);
+    return best;
   }
 
 #if defined(__SSE2__)
-  void binAllAxesFourLanes(std::uint32_t begin, std::uint32_t end, int binCount, const float lo[3],
-                           const float scale[3], Bins &bins) const {
+  // Box::area of a box held in four lanes (the fourth ignored): the same
+  // float operations in the same order.
+  static float areaOf(__m128 lo, __m128 hi) {
+    alignas(16) float d[4];
+    _mm_store_ps(d, _mm_sub_ps(hi, lo));
+    if (!(d[0] >= 0.0f)) {
+      return 0.0f;
+    }
+    return d[0] * d[1] + d[1] * d[2] + d[2] * d[0];
+  }
+
+  // binEachAxis and cheapestSplit in four-lane steps: along all three axes
+  // at once (an axis of scale 0 gathers everything in its first bin and is
+  // then skipped), or along `axis` alone when the others have scale 0. The
+  // centroids, bins, box updates and areas are the same float operations, so
+  // the choice is the same; no per-axis Box is made or copied, which for the
+  // many small nodes cost more than the binning.
+  template <bool kOneAxis>
+  SplitChoice binFourLanes(std::uint32_t begin, std::uint32_t end, int binCount, const float lo[3],
+                           const float scale[3], int axis) const {
+    const int firstAxis = kOneAxis ? axis : 0;
+    const int endAxis = kOneAxis ? axis + 1 : 3;
     struct alignas(16) FourBin {
-      __m128 lo = _mm_set1_ps(INFINITY);
-      __m128 hi = _mm_set1_ps(-INFINITY);
+      __m128 lo;
+      __m128 hi;
     };
-    std::array<std::array<FourBin, kBins>, 3> boxes;
+    const __m128 empty = _mm_set1_ps(INFINITY);
+    const __m128 emptyHi = _mm_set1_ps(-INFINITY);
+    FourBin boxes[3][kBins];
+    std::uint32_t counts[3][kBins];
+    for (int a = firstAxis; a < endAxis; ++a) {
+      for (int b = 0; b < binCount; ++b) {
+        boxes[a][b] = {empty, emptyHi};
+        counts[a][b] = 0;
+      }
+    }
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128 low = _mm_setr_ps(lo[0], lo[1], lo[2], 0.0f);
     const __m128 scales = _mm_setr_ps(scale[0], scale[1], scale[2], 0.0f);
@@ -255,23 +311,48 @@ private:
       alignas(16) std::int32_t bin[4];
       _mm_store_si128(reinterpret_cast<__m128i *>(bin),
                       _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(at, _mm_setzero_ps()), top)));
-      for (int a = 0; a < 3; ++a) {
+      for (int a = firstAxis; a < endAxis; ++a) {
         FourBin &box = boxes[a][bin[a]];
         box.lo = _mm_min_ps(refLo, box.lo); // std::min(box.lo, refLo), as measure() says
         box.hi = _mm_max_ps(refHi, box.hi);
-        ++bins[a][bin[a]].count;
+        ++counts[a][bin[a]];
       }
     }
-    for (int a = 0; a < 3; ++a) {
-      for (int b = 0; b < binCount; ++b) {
-        alignas(16) float l[4];
-        alignas(16) float h[4];
-        _mm_store_ps(l, boxes[a][b].lo);
-        _mm_store_ps(h, boxes[a][b].hi);
-        std::copy(l, l + 3, bins[a][b].box.lo);
-        std::copy(h, h + 3, bins[a][b].box.hi);
+    SplitChoice best;
+    for (int a = firstAxis; a < endAxis; ++a) {
+      if (scale[a] == 0.0f) {
+        continue;
+      }
+      float rightArea[kBins];
+      std::uint32_t rightCount[kBins];
+      __m128 growLo = empty;
+      __m128 growHi = emptyHi;
+      std::uint32_t n = 0;
+      for (int b = binCount - 1; b > 0; --b) {
+        growLo = _mm_min_ps(boxes[a][b].lo, growLo);
+        growHi = _mm_max_ps(boxes[a][b].hi, growHi);
+        n += counts[a][b];
+        rightArea[b] = areaOf(growLo, growHi);
+        rightCount[b] = n;
+      }
+      growLo = empty;
+      growHi = emptyHi;
+      n = 0;
+      for (int b = 0; b < binCount - 1; ++b) {
+        growLo = _mm_min_ps(boxes[a][b].lo, growLo);
+        growHi = _mm_max_ps(boxes[a][b].hi, growHi);
+        n += counts[a][b];
+        if (n == 0 || rightCount[b + 1] == 0) {
+          continue;
+        }
+        const float cost =
+            areaOf(growLo, growHi) * float(n) + rightArea[b + 1] * float(rightCount[b + 1]);
+        if (cost < best.cost) {
+          best = {cost, a, b};
+        }
       }
     }
+    return best;
   }
 #endif
 
@@ -306,10 +387,6 @@ private:
 
     // Small nodes get fewer bins: the sweeps below cost per bin.
     const int binCount = count < kFewBinsBelow ? kFewBins : kBins;
-    Bins bins;
-    for (auto &axisBins : bins) {
-      std::fill(axisBins.begin(), axisBins.begin() + binCount, Bin{});
-    }
     // Large nodes are binned along their widest axis only (a third of the
     // work where most of it lies); a scale of 0 leaves an axis out.
     float scale[3];
@@ -318,62 +395,37 @@ private:
       const bool binned = count < kAllAxesBelow || a == axis;
       scale[a] = extent > 0.0f && binned ? float(binCount) * 0.99999f / extent : 0.0f;
     }
-    if (count < kAllAxesBelow) {
-      binAllAxes(begin, end, binCount, centroidBounds.lo, scale, bins);
-    } else {
+    SplitChoice best;
+#if defined(__SSE2__)
+    if (fourLanes_) {
+      best = count < kAllAxesBelow
+                 ? binFourLanes<false>(begin, end, binCount, centroidBounds.lo, scale, axis)
+                 : binFourLanes<true>(begin, end, binCount, centroidBounds.lo, scale, axis);
+    } else
+#endif
+    {
+      Bins bins;
       binEachAxis(begin, end, binCount, centroidBounds.lo, scale, bins);
+      best = cheapestSplit(bins, binCount, scale);
     }
 
-    float bestCost = std::numeric_limits<float>::infinity();
-    int bestAxis = -1;
-    int bestBin = 0;
-    for (int a = 0; a < 3; ++a) {
-      if (scale[a] == 0.0f) {
-        continue;
-      }
-      std::array<float, kBins> rightArea{};
-      std::array<std::uint32_t, kBins> rightCount{};
-      Box right;
-      std::uint32_t n = 0;
-      for (int b = binCount - 1; b > 0; --b) {
-        right.grow(bins[a][b].box);
-        n += bins[a][b].count;
-        rightArea[b] = right.area();
-        rightCount[b] = n;
-      }
-      Box left;
-      n = 0;
-      for (int b = 0; b < binCount - 1; ++b) {
-        left.grow(bins[a][b].box);
-        n += bins[a][b].count;
-        if (n == 0 || rightCount[b + 1] == 0) {
-          continue;
-        }
-        const float cost = left.area() * float(n) + rightArea[b + 1] * float(rightCount[b + 1]);
-        if (cost < bestCost) {
-          bestCost = cost;
-          bestAxis = a;
-          bestBin = b;
-        }
-      }
-    }
     const float area = bounds.area();
     const float leafCost = kShapeCost * float(count);
-    const float splitCost = area > 0.0f ? kTraversalCost + kShapeCost * bestCost / area : leafCost;
-    if (bestAxis < 0 || (count <= kMaxLeaf && leafCost <= splitCost)) {
+    const float splitCost = area > 0.0f ? kTraversalCost + kShapeCost * best.cost / area : leafCost;
+    if (best.axis < 0 || (count <= kMaxLeaf && leafCost <= splitCost)) {
       if (count <= kMaxLeaf) {
         return false;
       }
       middle = begin + count / 2;
       return true;
     }
-    axis = bestAxis;
+    axis = best.axis;
     const float lo = centroidBounds.lo[axis];
     const float s = scale[axis];
     const auto split =
         std::partition(refs_.begin() + begin, refs_.begin() + end, [&](const Ref &ref) {
           const int b = std::clamp(int((ref.centroid(axis) - lo) * s), 0, binCount - 1);
-          return b <= bestBin;
+          return b <= best.bin;
         });
     middle = std::uint32_t(split - refs_.begin());
     if (middle == begin || middle == end) {

@@ -183,7 +183,7 @@ LightFacts lightFacts(const BvhIntersector::Prim &prim, const double light[3]) {
 
 } // namespace
 
-void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights) {
+void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights, bool parallel) {
   for (const Vec3 &light : lights) {
     if (lights_.size() < kMaxLights && bvh::withinRange(light)) {
       lights_.push_back(light);
@@ -202,24 +202,40 @@ void BvhIntersector::measureLightPlanes(const std::vector<Vec3> &lights) {
     // The nearest plane distance below each node, first without them (in
     // `row`) and with every triangle; children follow their parent.
     float *row = lightPlanes_.data() + k * nodes_.size();
-    std::vector<std::uint32_t> nearPlane;
-    for (std::size_t n = nodes_.size(); n-- > 0;) {
-      const Node &node = nodes_[n];
-      if (!node.isLeaf()) {
-        row[n] = std::min(row[n + 1], row[node.secondChild()]);
-        withAll[n] = std::min(withAll[n + 1], withAll[node.secondChild()]);
-        continue;
-      }
-      row[n] = withAll[n] = INFINITY;
-      for (std::uint32_t i = node.firstPrim(); i < node.firstPrim() + node.primCount(); ++i) {
-        const LightFacts facts = lightFacts(prims_[i], light);
-        withAll[n] = std::min(withAll[n], facts.distance);
-        if (facts.conditioning > kSetAsideConditioning && nearPlane.size() <= kMaxSetAside) {
-          nearPlane.push_back(i);
-        } else {
-          row[n] = std::min(row[n], facts.distance);
+    // Over nodes_[begin, end), children first; `near` takes the candidates
+    // for setting aside, up to one too many.
+    const auto measure = [&](std::size_t begin, std::size_t end, std::vector<std::uint32_t> &near) {
+      for (std::size_t n = end; n-- > begin;) {
+        const Node &node = nodes_[n];
+        if (!node.isLeaf()) {
+          row[n] = std::min(row[n + 1], row[node.secondChild()]);
+          withAll[n] = std::min(withAll[n + 1], withAll[node.secondChild()]);
+          continue;
+        }
+        row[n] = withAll[n] = INFINITY;
+        for (std::uint32_t i = node.firstPrim(); i < node.firstPrim() + node.primCount(); ++i) {
+          const LightFacts facts = lightFacts(prims_[i], light);
+          withAll[n] = std::min(withAll[n], facts.distance);
+          if (facts.conditioning > kSetAsideConditioning && near.size() <= kMaxSetAside) {
+            near.push_back(i);
+          } else {
+            row[n] = std::min(row[n], facts.distance);
+          }
         }
       }
+    };
+    // The root's two subtrees may take a thread each. Their candidates join
+    // in the order of one walk; `row` only counts when none was left out.
+    std::vector<std::uint32_t> nearPlane;
+    if (parallel && !nodes_[0].isLeaf()) {
+      const std::size_t second = nodes_[0].secondChild();
+      std::vector<std::uint32_t> nearFirst;
+      inTwoThreads([&] { measure(1, second, nearFirst); },
+                   [&] { measure(second, nodes_.size(), nearPlane); });
+      nearPlane.insert(nearPlane.end(), nearFirst.begin(), nearFirst.end());
+      measure(0, 1, nearPlane);
+    } else {
+      measure(0, nodes_.size(), nearPlane);
     }
     const bool setsAside = nearPlane.size() <= kMaxSetAside;
     if (setsAside) {
@@ -491,15 +507,17 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   // Filled in list order; the prims are made in leaf order after the build,
   // so that no second copy of them is held while it runs. Large scenes work
   // on two threads where the work splits into independent halves.
+  // One walk of the list, each step of which waits for memory. A scene's
+  // shapes are made one after another in large blocks and the list runs from
+  // the last made, so the shapes a few steps on usually lie just below: they
+  // are asked for early (a hint only, harmless where it misses).
   std::vector<const Shape *> shapes;
-  std::size_t count = 0;
   for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
-    ++count;
-  }
-  shapes.reserve(count);
-  for (const Shape *shape = list; shape != nullptr; shape = shape->next) {
+    __builtin_prefetch(
+        reinterpret_cast<const void *>(reinterpret_cast<std::uintptr_t>(shape) - 1024));
     shapes.push_back(shape);
   }
+  const std::size_t count = shapes.size();
   const bool parallel = count >= options.parallelBuildFrom;
   const auto inHalves = [parallel](std::size_t size, const auto &work) {
     if (parallel) {
@@ -625,7 +643,7 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
     makeReaches();
     makeWide();
   }
-  measureLightPlanes(options.pointLights);
+  measureLightPlanes(options.pointLights, parallel);
   if (leafKernels_ != nullptr) {
     storeAlwaysTested();
   }

@@ -119,6 +119,8 @@ public:
   // The nodes (root first) and prims in leaf order, for inspection.
   const std::vector<Node> &nodes() const { return nodes_; }
   const std::vector<Prim> &prims() const { return prims_; }
+  // Each light's plane distances, one per node, light after light.
+  const std::vector<float> &lightPlanes() const { return lightPlanes_; }
   // The bound the box test uses on |d| |e1| |e2| / |det| for any triangle
   // below `node` whose determinant reaches the 0.01 threshold.
   static double conditioningBound(const Node &node, const Vec3 &direction);
@@ -191,7 +193,8 @@ private:
   template <bool count> bool blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const;
   // The plane distances of the light nearest the ray's end, or none.
   LightPlanes lightPlanesFor(const Ray &ray) const;
-  void measureLightPlanes(const std::vector<Vec3> &lights);
+  // Fills lightPlanes_ and setAside_; on two threads when `parallel`.
+  void measureLightPlanes(const std::vector<Vec3> &lights, bool parallel);
   // The leaf of `count` prims from `first` copied into blocks for the flat
   // kernels; 0 when it holds a sphere, else the number of blocks.
   std::size_t copyLeaf(std::uint32_t first, std::uint32_t count,
