@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "accel/ListIntersector.h"
+#include "accel/bvh/BvhBuild.h"
 #include "accel/bvh/BvhIntersector.h"
 #include "accel/flat/FlatIntersector.h"
 #include "geometry/Sphere.h"
@@ -424,6 +425,23 @@ TEST(BvhIntersector, LargeNodesBuildTheSameTreeFourLanesAtATime) {
     EXPECT_EQ(other->setAsideCount(), fourLanes.setAsideCount());
   }
   EXPECT_EQ(fourLanes.setAsideCount(), 2u);
+}
+
+// Centroids a subnormal distance apart would overflow the bins' scale: that
+// axis is left out, four lanes at a time and one box at a time alike.
+TEST(BvhIntersector, CentroidsASubnormalDistanceApartBuildOneTree) {
+  std::vector<BvhBuildBox> boxes;
+  std::vector<BvhBuildItem> items;
+  for (std::uint32_t i = 0; i < 12; ++i) {
+    const float x = float(i) * 1e-40f;
+    boxes.push_back({{x, 0, 0}, {x, 1, 1}, i});
+    items.push_back({1.0f, 1.0f, {0, 0, 1}, false});
+  }
+  std::vector<BvhIntersector::Node> fourLanes;
+  std::vector<BvhIntersector::Node> oneLane;
+  const std::vector<std::uint32_t> order = buildBvh(boxes, items, fourLanes, {});
+  EXPECT_EQ(buildBvh(boxes, items, oneLane, {.fourLaneBuild = false}), order);
+  EXPECT_TRUE(sameBytes(oneLane, fourLanes));
 }
 
 // Otherwise the comparisons above could pass with every shape in the list

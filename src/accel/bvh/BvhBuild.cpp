@@ -393,7 +393,12 @@ private:
     for (int a = 0; a < 3; ++a) {
       const float extent = centroidBounds.hi[a] - centroidBounds.lo[a];
       const bool binned = count < kAllAxesBelow || a == axis;
-      scale[a] = extent > 0.0f && binned ? float(binCount) * 0.99999f / extent : 0.0f;
+      // An extent so small that the scale overflows (centroids a subnormal
+      // distance apart) is left out like a flat one: an infinite scale would
+      // put the lowest centroid, at 0 * inf, in no defined bin.
+      const float perUnit = float(binCount) * 0.99999f / extent;
+      scale[a] =
+          extent > 0.0f && binned && perUnit <= std::numeric_limits<float>::max() ? perUnit : 0.0f;
     }
     SplitChoice best;
 #if defined(__SSE2__)
