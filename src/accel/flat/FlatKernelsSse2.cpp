@@ -47,8 +47,9 @@ using FloatPack = __m128;
 inline FloatPack splatFloat(float value) {
   return _mm_set1_ps(value);
 }
+// One 64-bit load (__m128i may alias anything); the upper lanes are zero.
 inline FloatPack loadFloats(const float *values) {
-  return _mm_setr_ps(values[0], values[1], 0.0f, 0.0f);
+  return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(values)));
 }
 inline FloatPack subFloats(FloatPack a, FloatPack b) {
   return _mm_sub_ps(a, b);
