@@ -7,13 +7,14 @@
 #include "image/Image.h"
 #include "io/OutputFile.h"
 
-// Writes an image as a BMP file one row at a time from the raster, so the
+// Writes an image as a BMP file a few rows at a time from the raster, so the
 // file never needs a second full-size copy of the picture. Made and opened
 // before the render, so that everything the write needs is in hand before
 // the first row is rendered.
 class BmpWriter {
 public:
-  // Allocates the row buffer; throws std::bad_alloc when it cannot.
+  // Allocates the buffer of rows (64 KiB, or one row when rows are larger);
+  // throws std::bad_alloc when it cannot.
   BmpWriter(std::string path, int width, int height);
 
   // Creates the temporary output file with the file's whole size reserved.
@@ -28,5 +29,5 @@ public:
 private:
   OutputFile file_;
   std::uint64_t size_;
-  std::vector<std::uint8_t> row_;
+  std::vector<std::uint8_t> row_; // the header and a chunk of rows
 };
