@@ -127,7 +127,8 @@ Vec3 randomVector(RandomScene &random, float low, float high) {
 Vec3 nearPlane(RandomScene &random, const Vec3 &e1, const Vec3 &e2, float steepest, float longest) {
   Vec3 normal = cross(e1, e2);
   normalize(normal);
-  Vec3 along = add(scale(e1, 2 * random.unit() - 1), scale(e2, 2 * random.unit() - 1));
+  const float u = 2 * random.unit() - 1;
+  Vec3 along = add(scale(e1, u), scale(e2, 2 * random.unit() - 1));
   normalize(along);
   Vec3 direction = add(along, scale(normal, random.logUniform(1e-7f, steepest)));
   normalize(direction);
@@ -200,7 +201,8 @@ TEST(BvhErrorBound, ReportedSphereHitsLieWithinTheDerivedDistance) {
   int hits = 0;
   for (int i = 0; i < 200000; ++i) {
     const Vec3 centre = randomVector(random, 1e-2f, 1e4f);
-    const float radius = random.logUniform(1e-3f, 1e3f) * (random.chance(0.5f) ? -1.0f : 1.0f);
+    const float size = random.logUniform(1e-3f, 1e3f);
+    const float radius = random.chance(0.5f) ? -size : size;
     // Rays passing the centre at about the radius: grazing, entering, or
     // starting inside or on the sphere.
     const Vec3 side = randomVector(random, 1, 1);

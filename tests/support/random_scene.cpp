@@ -55,7 +55,7 @@ float RandomScene::logUniform(float low, float high) {
 }
 
 Vec3 RandomScene::direction() {
-  const Vec3 d(2 * unit() - 1, 2 * unit() - 1, 2 * unit() - 1);
+  const Vec3 d{2 * unit() - 1, 2 * unit() - 1, 2 * unit() - 1};
   const bool flatX = chance(0.1f);
   return {flatX ? 0.0f : d.x, chance(0.1f) ? 0.0f : d.y, d.z};
 }
@@ -74,16 +74,20 @@ void RandomScene::fill(Scene &scene) {
   if (up.x == 0.0f && up.y == 0.0f && up.z == 0.0f) {
     up = {0, 1, 0};
   }
-  scene.setCamera(eye, point(-3, 3), up, number(15, 80));
+  const Vec3 at = point(-3, 3);
+  scene.setCamera(eye, at, up, number(15, 80));
   scene.ambient = {unit() * 0.3f, unit() * 0.3f, unit() * 0.3f};
   for (int i = whole(0, 2); i > 0; --i) {
-    scene.addDirectionLight({unit(), unit(), unit()}, point(-1, 1));
+    const Vec3 colour{unit(), unit(), unit()};
+    scene.addDirectionLight(colour, point(-1, 1));
   }
   for (int i = whole(0, 2); i > 0; --i) {
-    scene.addPointLight(point(0, 40), point(-8, 8));
+    const Vec3 colour = point(0, 40);
+    scene.addPointLight(colour, point(-8, 8));
   }
   if (chance(0.2f)) {
-    scene.addSphere(material(), eye, number(0.5f, 3));
+    const Material m = material();
+    scene.addSphere(m, eye, number(0.5f, 3));
   }
   scatter(scene, {0, 0, 0}, 5, 0.1f, 5, whole(0, 30), false);
 }
@@ -106,7 +110,8 @@ void RandomScene::scatter(Scene &scene, const Vec3 &centre, float spread, float 
       last = static_cast<const Triangle *>(scene.shapes);
     }
     if (chance(0.15f)) {
-      repeat(scene, *scene.shapes, material(), odd && chance(0.7f));
+      const Material m2 = material();
+      repeat(scene, *scene.shapes, m2, odd && chance(0.7f));
     }
   }
   if (odd) {
@@ -168,7 +173,8 @@ void RandomScene::addBall(Scene &scene, const Vec3 &centre, float radius, int ri
 }
 
 Vec3 RandomScene::offPlaneOf(const Triangle &triangle, float far, float off) {
-  Vec3 along = add(scale(triangle.edge1, unit()), scale(triangle.edge2, unit()));
+  const float u = unit();
+  Vec3 along = add(scale(triangle.edge1, u), scale(triangle.edge2, unit()));
   normalize(along);
   return add(triangle.vertex0, add(scale(along, far), scale(triangle.unitNormal(), far * off)));
 }
