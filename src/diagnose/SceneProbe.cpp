@@ -115,7 +115,7 @@ bool seenAndLitFromBehind(const Scene &scene, const Triangle &t) {
     }
   }
   for (const PointLight *l = scene.pointLights; l != nullptr; l = l->next) {
-    if (!(dot(t.unitNormal(), sub(l->position, t.vertex0)) < 0.0)) {
+    if (!(dot(normal, sub(l->position, t.vertex0)) < 0.0)) {
       return false;
     }
   }

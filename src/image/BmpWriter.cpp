@@ -12,9 +12,9 @@ constexpr std::size_t kChunkBytes = 64 * 1024;
 
 BmpWriter::BmpWriter(std::string path, int width, int height)
     : file_(std::move(path)), size_(Image::bmpFileSize(width, height)),
-      row_(Image::kBmpHeaderSize +
-           std::max(Image::bmpRowSize(width),
-                    kChunkBytes / Image::bmpRowSize(width) * Image::bmpRowSize(width))) {}
+      rows_(Image::kBmpHeaderSize +
+            std::max(Image::bmpRowSize(width),
+                     kChunkBytes / Image::bmpRowSize(width) * Image::bmpRowSize(width))) {}
 
 WriteResult BmpWriter::open() {
   return file_.open(size_);
@@ -22,19 +22,19 @@ WriteResult BmpWriter::open() {
 
 int BmpWriter::write(const Image &image) {
   // The header goes out with the first rows.
-  image.encodeBmpHeader(row_.data());
+  image.encodeBmpHeader(rows_.data());
   std::size_t filled = Image::kBmpHeaderSize;
   const std::size_t rowSize = Image::bmpRowSize(image.width);
   for (int y = 0; y < image.height && file_.state() == WriteResult::Ok; ++y) {
-    if (filled + rowSize > row_.size()) {
-      file_.write(row_.data(), filled);
+    if (filled + rowSize > rows_.size()) {
+      file_.write(rows_.data(), filled);
       filled = 0;
     }
-    image.encodeBmpRow(y, row_.data() + filled);
+    image.encodeBmpRow(y, rows_.data() + filled);
     filled += rowSize;
   }
   if (file_.state() == WriteResult::Ok) {
-    file_.write(row_.data(), filled);
+    file_.write(rows_.data(), filled);
   }
   return reportBmpWrite(file_.path(), file_.commit());
 }

@@ -29,5 +29,5 @@ public:
 private:
   OutputFile file_;
   std::uint64_t size_;
-  std::vector<std::uint8_t> row_; // the header and a chunk of rows
+  std::vector<std::uint8_t> rows_; // the header and a chunk of rows
 };

@@ -52,10 +52,6 @@ Vec3 vec(const float *v) {
   return {v[0], v[1], v[2]};
 }
 
-} // namespace
-
-namespace {
-
 struct CloseFile {
   void operator()(std::FILE *file) const { std::fclose(file); }
 };

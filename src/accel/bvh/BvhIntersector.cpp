@@ -1022,6 +1022,9 @@ void BvhIntersector::storeLeaves() {
 const flat::TriangleBlock *BvhIntersector::leafInBlocks(std::uint32_t first, std::uint32_t count,
                                                         flat::TriangleBlock scratch[],
                                                         std::size_t &blockCount) const {
+  if (count < kKernelLeafFrom || leafKernels_ == nullptr) {
+    return nullptr;
+  }
   if (!leafBlockAt_.empty()) {
     const std::uint32_t at = leafBlockAt_[first];
     if (at == kNotStored) {
@@ -1223,11 +1226,9 @@ inline int farthestFirst(int mask, const float entries[BvhWideNode::kLanes],
 void BvhIntersector::nearestInLeaf(const Ray &ray, const flat::RayConstants &leafRay,
                                    std::uint32_t first, std::uint32_t count,
                                    RankedHit &best) const {
-  alignas(32) flat::TriangleBlock scratch[kLeafBlocks];
+  flat::TriangleBlock scratch[kLeafBlocks];
   std::size_t blockCount = 0;
-  const flat::TriangleBlock *blocks = nullptr;
-  if (count >= kKernelLeafFrom && leafKernels_ != nullptr &&
-      (blocks = leafInBlocks(first, count, scratch, blockCount)) != nullptr) {
+  if (const flat::TriangleBlock *blocks = leafInBlocks(first, count, scratch, blockCount)) {
     // Hits at the best parameter too: one may be earlier in the list.
     float t = nextUp(best.t);
     const long slot = leafKernels_->nearestTriangle(blocks, blockCount, leafRay, t);
@@ -1247,11 +1248,9 @@ template <bool count>
 bool BvhIntersector::leafBlocks(const Ray &ray, const flat::RayConstants &leafRay,
                                 std::uint32_t first, std::uint32_t shapes, ShadowQuery kind,
                                 TestCounts &counts) const {
-  alignas(32) flat::TriangleBlock scratch[kLeafBlocks];
+  flat::TriangleBlock scratch[kLeafBlocks];
   std::size_t blockCount = 0;
-  const flat::TriangleBlock *leaf = nullptr;
-  if (shapes >= kKernelLeafFrom && leafKernels_ != nullptr &&
-      (leaf = leafInBlocks(first, shapes, scratch, blockCount)) != nullptr) {
+  if (const flat::TriangleBlock *leaf = leafInBlocks(first, shapes, scratch, blockCount)) {
     if constexpr (count) {
       counts.shapes += shapes;
     }

@@ -200,7 +200,8 @@ private:
   std::size_t copyLeaf(std::uint32_t first, std::uint32_t count,
                        flat::TriangleBlock blocks[]) const;
   // The leaf's blocks for the kernels: the stored ones, or a copy made in
-  // `scratch`; null when it holds a sphere. `blockCount` receives their number.
+  // `scratch`; null when the leaf is tested one shape at a time (fewer than
+  // three triangles, a sphere, or no kernels). `blockCount` receives their number.
   const flat::TriangleBlock *leafInBlocks(std::uint32_t first, std::uint32_t count,
                                           flat::TriangleBlock scratch[],
                                           std::size_t &blockCount) const;
