@@ -140,7 +140,7 @@ int main(int argc, char **argv) {
                                structure == "list"  ? Structure::List
                                : structure == "bvh" ? Structure::Bvh
                                                     : Structure::Auto,
-                               scene.pointLights);
+                               scene.pointLights, scene.directionLights);
     }
     const double built =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();

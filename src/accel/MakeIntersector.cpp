@@ -41,7 +41,8 @@ Structure chooseStructure(const Shape *shapes) {
 } // namespace
 
 std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure structure,
-                                             const PointLight *pointLights) {
+                                             const PointLight *pointLights,
+                                             const DirectionLight *directionLights) {
   if (structure == Structure::Auto) {
     structure = chooseStructure(shapes);
   }
@@ -51,6 +52,9 @@ std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure stru
       BvhOptions options;
       for (const PointLight *light = pointLights; light != nullptr; light = light->next) {
         options.pointLights.push_back(light->position);
+      }
+      for (const DirectionLight *light = directionLights; light != nullptr; light = light->next) {
+        options.directionLights.push_back(light->direction);
       }
       return std::make_unique<BvhIntersector>(shapes, options);
     }

@@ -19,7 +19,8 @@ enum class Structure {
 // The flat arrays and the bvh copy the shapes' geometry; when the copies do
 // not fit in memory the list walk answers instead, with the same results.
 // The shapes must outlive the structure. The bvh answers shadow rays towards
-// the given point lights (a list, may be null) faster.
+// the given lights (lists, may be null) faster.
 std::unique_ptr<Intersector> makeIntersector(const Shape *shapes,
                                              Structure structure = Structure::Auto,
-                                             const PointLight *pointLights = nullptr);
+                                             const PointLight *pointLights = nullptr,
+                                             const DirectionLight *directionLights = nullptr);

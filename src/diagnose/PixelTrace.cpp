@@ -96,7 +96,7 @@ PixelTrace explainPixel(const Scene &scene, int width, int height, int x, int y)
   trace.width = width;
   trace.height = height;
   const std::unique_ptr<Intersector> shapes =
-      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights);
+      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights, scene.directionLights);
   const RayTracer tracer;
   const RayTracer::CameraRays rays = RayTracer::cameraRays(scene, width, height);
   RecordingObserver observer(scene, trace);

@@ -127,7 +127,7 @@ bool seenAndLitFromBehind(const Scene &scene, const Triangle &t) {
 ProbeResult probeRender(const Scene &scene, int width, int height) {
   ProbeResult probe;
   const std::unique_ptr<Intersector> shapes =
-      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights);
+      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights, scene.directionLights);
   const RayTracer tracer;
   const RayTracer::CameraRays rays = RayTracer::cameraRays(scene, width, height);
   ProbeObserver observer(scene);

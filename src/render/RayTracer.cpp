@@ -51,7 +51,7 @@ RayTracer::CameraRays RayTracer::cameraRays(const Scene &scene, int width, int h
 
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height) const {
   const std::unique_ptr<Intersector> shapes =
-      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights);
+      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights, scene.directionLights);
   return render(scene, width, height, *shapes, 0);
 }
 

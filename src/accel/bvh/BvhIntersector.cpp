@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstddef>
 #include <mutex>
+#include <numeric>
 #include <utility>
 
 #include "accel/bvh/BvhBounds.h"
 #include "accel/bvh/BvhBuild.h"
 #include "accel/bvh/BvhWide.h"
+#include "accel/bvh/LightBuffer.h"
 #include "accel/bvh/TwoThreads.h"
 #include "geometry/Intersection.h"
 #include "geometry/Sphere.h"
@@ -647,6 +649,75 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
   if (leafKernels_ != nullptr) {
     storeAlwaysTested();
   }
+  makeLightBuffers(options);
+}
+
+void BvhIntersector::makeLightBuffers(const BvhOptions &options) {
+  if (prims_.size() > options.lightBuffersUpTo) {
+    return;
+  }
+  // Shadow rays start on shapes: the hierarchy's, or the always-tested ones.
+  LightBuffer::Region from;
+  std::copy(nodes_[0].lo, nodes_[0].lo + 3, from.lo);
+  std::copy(nodes_[0].hi, nodes_[0].hi + 3, from.hi);
+  const auto take = [&](const double lo[3], const double hi[3]) {
+    for (int a = 0; a < 3; ++a) {
+      if (!(std::fabs(lo[a]) <= bvh::kMaxCoordinate && std::fabs(hi[a]) <= bvh::kMaxCoordinate)) {
+        return;
+      }
+    }
+    for (int a = 0; a < 3; ++a) {
+      from.lo[a] = std::min(from.lo[a], bvh::floatBelow(lo[a]));
+      from.hi[a] = std::max(from.hi[a], bvh::floatAbove(hi[a]));
+    }
+  };
+  for (const Listed &listed : alwaysTested_) {
+    if (listed.shape->kind == Shape::Kind::Triangle) {
+      const auto &triangle = static_cast<const Triangle &>(*listed.shape);
+      const Vec3 &v0 = triangle.vertex0;
+      const Vec3 &e1 = triangle.edge1;
+      const Vec3 &e2 = triangle.edge2;
+      const double p[3][3] = {{v0.x, v0.y, v0.z},
+                              {double(v0.x) + e1.x, double(v0.y) + e1.y, double(v0.z) + e1.z},
+                              {double(v0.x) + e2.x, double(v0.y) + e2.y, double(v0.z) + e2.z}};
+      double lo[3];
+      double hi[3];
+      for (int a = 0; a < 3; ++a) {
+        lo[a] = std::min({p[0][a], p[1][a], p[2][a]});
+        hi[a] = std::max({p[0][a], p[1][a], p[2][a]});
+      }
+      take(lo, hi);
+    } else {
+      const auto &sphere = static_cast<const Sphere &>(*listed.shape);
+      const double r = std::fabs(double(sphere.radius));
+      const double lo[3] = {sphere.center.x - r, sphere.center.y - r, sphere.center.z - r};
+      const double hi[3] = {sphere.center.x + r, sphere.center.y + r, sphere.center.z + r};
+      take(lo, hi);
+    }
+  }
+  // Hit points stray from flat shapes by roundings: a zero-thickness box
+  // would miss half of them.
+  double extent = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    extent = std::max(extent, double(from.hi[a]) - from.lo[a]);
+  }
+  for (int a = 0; a < 3; ++a) {
+    const double margin =
+        0x1p-10 * extent + 0x1p-20 * (std::fabs(from.lo[a]) + std::fabs(from.hi[a]));
+    from.lo[a] = bvh::floatBelow(from.lo[a] - margin);
+    from.hi[a] = bvh::floatAbove(from.hi[a] + margin);
+  }
+  const auto keep = [&](std::optional<LightBuffer> buffer) {
+    if (buffer) {
+      lightBuffers_.push_back(std::move(*buffer));
+    }
+  };
+  for (std::size_t k = 0; k < options.directionLights.size() && k < kMaxLights; ++k) {
+    keep(LightBuffer::towardsDirection(options.directionLights[k], prims_, from));
+  }
+  for (std::size_t k = 0; k < options.pointLights.size() && k < kMaxLights; ++k) {
+    keep(LightBuffer::towardsPoint(options.pointLights[k], prims_, from));
+  }
 }
 
 BvhIntersector::~BvhIntersector() = default;
@@ -765,7 +836,11 @@ std::size_t BvhIntersector::memoryBytes() const {
          wide_.capacity() * sizeof(BvhWideNode) + prims_.capacity() * sizeof(Prim) +
          leafBlocks_.capacity() * sizeof(flat::TriangleBlock) +
          leafBlockAt_.capacity() * sizeof(std::uint32_t) +
-         primShapes_.capacity() * sizeof(const Shape *) + alwaysTested_.capacity() * sizeof(Listed);
+         primShapes_.capacity() * sizeof(const Shape *) +
+         alwaysTested_.capacity() * sizeof(Listed) +
+         std::accumulate(
+             lightBuffers_.begin(), lightBuffers_.end(), std::size_t(0),
+             [](std::size_t sum, const LightBuffer &buffer) { return sum + buffer.memoryBytes(); });
 }
 
 // Rays with non-finite or huge components, or a very short direction, are
@@ -904,6 +979,20 @@ bool BvhIntersector::blockedInHierarchy(const Ray &ray, const RayBounds &bounds,
 
 template <bool count>
 bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const {
+  for (const LightBuffer &buffer : lightBuffers_) {
+    const int answer = buffer.blocked(ray, kind, [&](std::uint32_t i) {
+      if constexpr (count) {
+        ++counts.shapes;
+      }
+      return blocks(intersectPrim(prims_[i], ray), kind);
+    });
+    if (answer >= 0) {
+      return answer == 1 ||
+             (!alwaysTested_.empty() &&
+              blockedByAlwaysTested(
+                  ray, flat::RayConstants(ray, flat::RayConstants::Shapes::TrianglesOnly), kind));
+    }
+  }
   RayBounds bounds;
   if (!usable(ray, bounds)) {
     return list_.blocked(ray, kind);

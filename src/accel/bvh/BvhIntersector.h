@@ -10,6 +10,7 @@
 
 struct BvhWideNode;
 struct WideRay;
+class LightBuffer;
 
 // How the hierarchy is built and walked; the defaults are what the program uses.
 struct BvhOptions {
@@ -33,6 +34,13 @@ struct BvhOptions {
   // rays ending near one bound their conditioning by how far the light lies
   // from the triangles' planes; any ray stays exact, only the speed differs.
   std::vector<Vec3> pointLights = {};
+  // Where the scene's direction lights are (the direction towards them).
+  std::vector<Vec3> directionLights = {};
+  // Shadow rays towards each of these lights (the first kMaxLights of each
+  // kind) are answered from a light buffer in scenes of up to this many
+  // shapes; in larger ones, or with 0, by the hierarchy. The answers are
+  // the same.
+  std::size_t lightBuffersUpTo = 262144;
 };
 
 // A bounding volume hierarchy over a shape list that answers exactly as
@@ -114,6 +122,8 @@ public:
   std::size_t alwaysTestedCount() const { return alwaysTested_.size(); }
   // Triangles set aside from the light tables, over all lights.
   std::size_t setAsideCount() const { return setAside_.size(); }
+  // The light buffers made, direction lights' first.
+  const std::vector<LightBuffer> &lightBuffers() const { return lightBuffers_; }
   // Bytes held for the hierarchy: nodes, prims and their shape pointers.
   std::size_t memoryBytes() const;
   // The nodes (root first) and prims in leaf order, for inspection.
@@ -206,6 +216,8 @@ private:
                                           flat::TriangleBlock scratch[],
                                           std::size_t &blockCount) const;
   void storeLeaves();
+  // Fills lightBuffers_ for the lights that get one.
+  void makeLightBuffers(const BvhOptions &options);
   // Puts the always-tested triangles first, in list order, and into blocks
   // for the kernels.
   void storeAlwaysTested();
@@ -246,5 +258,6 @@ private:
   // The set-aside prims, light k's from setAsideFrom_[k] to setAsideFrom_[k + 1].
   std::vector<std::uint32_t> setAside_;
   std::vector<std::uint32_t> setAsideFrom_;
+  std::vector<LightBuffer> lightBuffers_;
   double maxCoordinate_ = 0.0; // largest box coordinate, for plane rounding
 };

@@ -1,0 +1,587 @@
+#include "accel/bvh/LightBuffer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "accel/bvh/BvhBounds.h"
+
+namespace {
+
+using Prim = LightBuffer::Prim;
+
+// A few double roundings, taken outwards.
+constexpr double kUp = 1.0 + 0x1p-40;
+constexpr double kDown = 1.0 - 0x1p-40;
+// Lights and regions beyond this magnitude leave the directions of their
+// shadow rays within the analysis' range.
+constexpr double kMaxCoordinate = 0x1p19;
+// Bins per prim, and in all; at most this many prims tested by every query.
+constexpr double kBinsPerPrim = 32.0;
+constexpr double kMaxBins = 0x1p22;
+constexpr std::size_t kMaxAlwaysTested = 16;
+// A prim whose footprint covers more bins than this is tested by every query;
+// and the bins hold at most kEntriesPerPrim entries per prim in all.
+constexpr long long kWideFootprint = 4096;
+constexpr double kEntriesPerPrim = 64.0;
+// Seen from a point light, a prim wider than this (radians, half-angle) is
+// tested by every query.
+constexpr double kWideAngle = 0.3;
+// Points closer to a point light than this share of the farthest point of
+// the region are left to the hierarchy (the error bound grows as |d| shrinks).
+constexpr double kNearLight = 0x1p-6;
+// Largest |o + d - light| covered, as a share of the farthest point of the
+// region: the tracer's rays stay within 2^-23 of it.
+constexpr double kEndGap = 0x1p-20;
+// Bins across the median footprint.
+constexpr double kBinsAcrossFootprint = 3.0;
+constexpr double kBinsAcrossCone = 1.5;
+
+double lengthOf(const double v[3]) {
+  return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+}
+
+double dotOf(const double a[3], const double b[3]) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// The largest coordinate magnitude of a region.
+double largestIn(const LightBuffer::Region &region) {
+  double largest = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    largest = std::max({largest, std::fabs(double(region.lo[a])), std::fabs(double(region.hi[a]))});
+  }
+  return largest;
+}
+
+bool inside(const Vec3 &p, const LightBuffer::Region &region) {
+  return p.x >= region.lo[0] && p.x <= region.hi[0] && p.y >= region.lo[1] && p.y <= region.hi[1] &&
+         p.z >= region.lo[2] && p.z <= region.hi[2];
+}
+
+// A ball around the triangle v0, v0 + e1, v0 + e2 (in exact arithmetic):
+// around its centroid, worked out in double; the radius takes in the
+// roundings of the vertex sums, the centroid and the lengths.
+struct Ball {
+  double centre[3];
+  double radius;
+};
+
+Ball ballAround(const Prim &prim) {
+  const double v[3][3] = {
+      {prim.a.x, prim.a.y, prim.a.z},
+      {double(prim.a.x) + prim.b.x, double(prim.a.y) + prim.b.y, double(prim.a.z) + prim.b.z},
+      {double(prim.a.x) + prim.c.x, double(prim.a.y) + prim.c.y, double(prim.a.z) + prim.c.z}};
+  Ball ball;
+  double magnitude = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    ball.centre[a] = (v[0][a] + v[1][a] + v[2][a]) / 3.0;
+    magnitude += std::fabs(v[0][a]) + std::fabs(v[1][a]) + std::fabs(v[2][a]);
+  }
+  ball.radius = 0.0;
+  for (const auto &vertex : v) {
+    const double x[3] = {vertex[0] - ball.centre[0], vertex[1] - ball.centre[1],
+                         vertex[2] - ball.centre[2]};
+    ball.radius = std::max(ball.radius, lengthOf(x));
+  }
+  ball.radius = ball.radius * kUp + 0x1p-48 * magnitude + bvh::kAbsolute;
+  return ball;
+}
+
+// How far a reported hit can lie from the triangle, given a bound on the
+// hit's conditioning and on |o - v0|.
+double reachOf(const Prim &prim, double conditioning, double span) {
+  const double edge = std::max(bvh::lengthAbove(prim.b), bvh::lengthAbove(prim.c));
+  return (bvh::kTriangleResidual * conditioning * span + bvh::kTriangleEdge * edge +
+          bvh::kAbsolute) *
+         kUp;
+}
+
+// Bins over [lo, hi] on an axis starting at `start` with `perBin` bins per
+// unit, clamped to [0, count); padded for the roundings of the scaling.
+void binRange(double lo, double hi, double start, double perBin, int count, int &first, int &last) {
+  const double from = std::floor((lo - start) * perBin - 0x1p-20);
+  const double to = std::floor((hi - start) * perBin + 0x1p-20);
+  first = int(std::clamp(from, 0.0, double(count - 1)));
+  last = int(std::clamp(to, 0.0, double(count - 1)));
+}
+
+int binOf(double at, double start, double perBin, int count) {
+  return int(std::clamp(std::floor((at - start) * perBin), 0.0, double(count - 1)));
+}
+
+double medianOf(std::vector<double> values) {
+  if (values.empty()) {
+    return 0.0;
+  }
+  const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+bool isSphere(const Prim &prim) {
+  return (prim.position & BvhIntersector::kSphereBit) != 0;
+}
+
+// The triangle's edge planes through the light, for a hit within `reach` of
+// it whose points lie at least `nearest` from the light: the reported point
+// lies within the angle asin(reach / nearest) of the triangle seen from the
+// light, so on the inner side of each plane or less than its sine outside.
+// The normals' roundings (double, then float) stay below 2^-22 of a unit.
+LightBuffer::Sides sidesOf(const Prim &prim, const double light[3], double nearest, double reach) {
+  LightBuffer::Sides sides{{}, {INFINITY, INFINITY, INFINITY}};
+  if (!(reach < 0.5 * nearest)) {
+    return sides;
+  }
+  const double u[3][3] = {
+      {prim.a.x - light[0], prim.a.y - light[1], prim.a.z - light[2]},
+      {double(prim.a.x) + prim.b.x - light[0], double(prim.a.y) + prim.b.y - light[1],
+       double(prim.a.z) + prim.b.z - light[2]},
+      {double(prim.a.x) + prim.c.x - light[0], double(prim.a.y) + prim.c.y - light[1],
+       double(prim.a.z) + prim.c.z - light[2]}};
+  const double margin = std::asin(reach / nearest) * kUp + 0x1p-21;
+  LightBuffer::Sides made = sides;
+  for (int k = 0; k < 3; ++k) {
+    const double *a = u[k];
+    const double *b = u[(k + 1) % 3];
+    double n[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    const double length = lengthOf(n);
+    // Nearly parallel corners: the normal's direction is not well known.
+    if (!(length > 0x1p-20 * lengthOf(a) * lengthOf(b))) {
+      return sides;
+    }
+    const double sign = dotOf(n, u[(k + 2) % 3]) < 0.0 ? -1.0 : 1.0;
+    for (int a2 = 0; a2 < 3; ++a2) {
+      made.normal[k][a2] = float(sign * n[a2] / length);
+    }
+    made.margin[k] = bvh::floatAbove(margin);
+  }
+  return made;
+}
+
+// The other two axes of a cube face, in order.
+constexpr int kAcross[3][2] = {{1, 2}, {0, 2}, {0, 1}};
+
+} // namespace
+
+std::size_t LightBuffer::memoryBytes() const {
+  return binStart_.capacity() * sizeof(std::uint32_t) + entries_.capacity() * sizeof(Entry) +
+         alwaysTested_.capacity() * sizeof(std::uint32_t) + sides_.capacity() * sizeof(Sides);
+}
+
+bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
+  const std::size_t bins = pointLight_ ? std::size_t(6) * std::size_t(bins_[0]) * bins_[0]
+                                       : std::size_t(bins_[0]) * std::size_t(bins_[1]);
+  const std::size_t row = std::size_t(bins_[0]);
+  const std::size_t face = row * std::size_t(pointLight_ ? bins_[0] : bins_[1]);
+  double total = 0.0;
+  for (const Footprint &f : footprints) {
+    total += double(f.hi[0] - f.lo[0] + 1) * double(f.hi[1] - f.lo[1] + 1);
+  }
+  if (total > maxEntries) {
+    return false;
+  }
+  binStart_.assign(bins + 1, 0);
+  const auto forEachBin = [&](const Footprint &f, auto visit) {
+    for (int y = f.lo[1]; y <= f.hi[1]; ++y) {
+      for (int x = f.lo[0]; x <= f.hi[0]; ++x) {
+        visit(std::size_t(f.face) * face + std::size_t(y) * row + std::size_t(x));
+      }
+    }
+  };
+  for (const Footprint &f : footprints) {
+    forEachBin(f, [&](std::size_t bin) { ++binStart_[bin + 1]; });
+  }
+  for (std::size_t bin = 0; bin < bins; ++bin) {
+    binStart_[bin + 1] += binStart_[bin];
+  }
+  entries_.resize(binStart_[bins]);
+  std::vector<std::uint32_t> next(binStart_.begin(), binStart_.end() - 1);
+  for (const Footprint &f : footprints) {
+    forEachBin(f, [&](std::size_t bin) { entries_[next[bin]++] = {f.key, f.prim}; });
+  }
+  std::vector<Footprint>().swap(footprints);
+  for (std::size_t bin = 0; bin < bins; ++bin) {
+    std::sort(entries_.begin() + binStart_[bin], entries_.begin() + binStart_[bin + 1],
+              [](const Entry &a, const Entry &b) {
+                return a.key < b.key || (a.key == b.key && a.prim < b.prim);
+              });
+  }
+  return true;
+}
+
+std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
+                                                         const std::vector<Prim> &prims,
+                                                         const Region &from) {
+  const double largest = largestIn(from);
+  const double length = bvh::lengthAbove(direction);
+  if (prims.empty() || !(largest <= kMaxCoordinate) || !bvh::withinRange(direction) ||
+      !(length >= bvh::kMinDirectionLength)) {
+    return std::nullopt;
+  }
+  LightBuffer buffer;
+  buffer.direction_ = direction;
+  buffer.from_ = from;
+  // Unit `along` and two unit axes across it, in double: near enough
+  // orthogonal; the bounds below count how far they are from it.
+  const double d[3] = {direction.x, direction.y, direction.z};
+  const double dLength = lengthOf(d);
+  for (int a = 0; a < 3; ++a) {
+    buffer.along_[a] = d[a] / dLength;
+  }
+  int least = 0;
+  for (int a = 1; a < 3; ++a) {
+    if (std::fabs(d[a]) < std::fabs(d[least])) {
+      least = a;
+    }
+  }
+  double helper[3] = {0.0, 0.0, 0.0};
+  helper[least] = 1.0;
+  const double *z = buffer.along_;
+  double first[3] = {z[1] * helper[2] - z[2] * helper[1], z[2] * helper[0] - z[0] * helper[2],
+                     z[0] * helper[1] - z[1] * helper[0]};
+  const double firstLength = lengthOf(first);
+  for (double &c : first) {
+    c /= firstLength;
+  }
+  const double second[3] = {z[1] * first[2] - z[2] * first[1], z[2] * first[0] - z[0] * first[2],
+                            z[0] * first[1] - z[1] * first[0]};
+  std::copy(first, first + 3, buffer.across_[0]);
+  std::copy(second, second + 3, buffer.across_[1]);
+  if (!(dotOf(d, z) > 0.5 * dLength)) {
+    return std::nullopt;
+  }
+
+  // A hit at t > 0 lies at most `span + reach` from the ray's start, where
+  // the ray has drifted across by at most `drift` per unit along it.
+  double diagonal[3];
+  for (int a = 0; a < 3; ++a) {
+    diagonal[a] = double(from.hi[a]) - from.lo[a];
+  }
+  const double span = lengthOf(diagonal) * kUp;
+  const double drift =
+      (std::max(std::fabs(dotOf(d, buffer.across_[0])), std::fabs(dotOf(d, buffer.across_[1]))) +
+       0x1p-48 * (std::fabs(d[0]) + std::fabs(d[1]) + std::fabs(d[2]))) /
+      (dLength * kDown);
+  // Rounding of a projection of a point of the region, or of a corner's sum.
+  const double projection = 0x1p-48 * 3.0 * largest;
+
+  struct Placed {
+    double lo[2];
+    double hi[2];
+    bool wide;
+    float key;
+  };
+  std::vector<Placed> placed(prims.size());
+  std::vector<double> widths;
+  widths.reserve(prims.size());
+  for (std::size_t i = 0; i < prims.size(); ++i) {
+    const Prim &prim = prims[i];
+    Placed &p = placed[i];
+    p.wide = true;
+    if (isSphere(prim)) {
+      continue;
+    }
+    const double gap = length * bvh::lengthAbove(prim.b) * bvh::lengthAbove(prim.c) * kUp;
+    double m[3];
+    bvh::crossInDouble(prim.b, prim.c, m);
+    // |det| >= |d.m| - (1.1 u + 4 ud) |d| |e1| |e2|.
+    const double denominator = std::fabs(dotOf(d, m)) * kDown - 0x1p-22 * gap * kUp;
+    double conditioning = bvh::kDeterminantInverse * gap;
+    if (denominator > 0.0) {
+      conditioning = std::min(conditioning, gap / denominator * kUp);
+    }
+    const double reach = reachOf(prim, conditioning, span);
+    // The triangle's corners (sums within 2^-53 of each coordinate), seen
+    // across and along the ray.
+    const double v[3][3] = {
+        {prim.a.x, prim.a.y, prim.a.z},
+        {double(prim.a.x) + prim.b.x, double(prim.a.y) + prim.b.y, double(prim.a.z) + prim.b.z},
+        {double(prim.a.x) + prim.c.x, double(prim.a.y) + prim.c.y, double(prim.a.z) + prim.c.z}};
+    double deepest = -INFINITY;
+    for (int a = 0; a < 2; ++a) {
+      p.lo[a] = INFINITY;
+      p.hi[a] = -INFINITY;
+    }
+    for (const auto &corner : v) {
+      for (int a = 0; a < 2; ++a) {
+        const double at = dotOf(corner, buffer.across_[a]);
+        p.lo[a] = std::min(p.lo[a], at);
+        p.hi[a] = std::max(p.hi[a], at);
+      }
+      deepest = std::max(deepest, dotOf(corner, z));
+    }
+    // A hit lies within `reach` of the triangle and, at t > 0, at most
+    // `span + reach` from the ray's start, where the ray has drifted across
+    // by at most `drift` per unit along it.
+    const double grow = (reach * kUp + (span + reach) * drift + 3.0 * projection) * kUp;
+    for (int a = 0; a < 2; ++a) {
+      p.lo[a] -= grow;
+      p.hi[a] += grow;
+    }
+    deepest += reach * kUp + 3.0 * projection;
+    p.key = bvh::floatBelow(-deepest - 0x1p-40 * std::fabs(deepest));
+    p.wide = false;
+    widths.push_back(std::max(p.hi[0] - p.lo[0], p.hi[1] - p.lo[1]));
+  }
+  if (widths.empty()) {
+    return std::nullopt;
+  }
+  double lo[2] = {INFINITY, INFINITY};
+  double hi[2] = {-INFINITY, -INFINITY};
+  for (const Placed &p : placed) {
+    if (!p.wide) {
+      for (int a = 0; a < 2; ++a) {
+        lo[a] = std::min(lo[a], p.lo[a]);
+        hi[a] = std::max(hi[a], p.hi[a]);
+      }
+    }
+  }
+  double binWidth = std::max(medianOf(widths) / kBinsAcrossFootprint, 0x1p-30);
+  const double cap = std::min(kMaxBins, kBinsPerPrim * double(prims.size()) + 64.0);
+  const double area = (hi[0] - lo[0]) * (hi[1] - lo[1]);
+  if (area / (binWidth * binWidth) > cap) {
+    binWidth = std::sqrt(area / cap);
+  }
+  for (int a = 0; a < 2; ++a) {
+    buffer.gridLo_[a] = lo[a];
+    buffer.bins_[a] = int(std::clamp(std::ceil((hi[a] - lo[a]) / binWidth), 1.0, 4096.0));
+  }
+  buffer.perBin_ = 1.0 / binWidth;
+
+  std::vector<Footprint> footprints;
+  footprints.reserve(widths.size());
+  for (std::size_t i = 0; i < prims.size(); ++i) {
+    const Placed &p = placed[i];
+    Footprint f{std::uint32_t(i), p.key, 0, {0, 0}, {0, 0}};
+    if (!p.wide) {
+      for (int a = 0; a < 2; ++a) {
+        binRange(p.lo[a], p.hi[a], buffer.gridLo_[a], buffer.perBin_, buffer.bins_[a], f.lo[a],
+                 f.hi[a]);
+      }
+    }
+    const long long covered =
+        (long long)(f.hi[0] - f.lo[0] + 1) * (long long)(f.hi[1] - f.lo[1] + 1);
+    if (p.wide || covered > kWideFootprint) {
+      if (buffer.alwaysTested_.size() == kMaxAlwaysTested) {
+        return std::nullopt;
+      }
+      buffer.alwaysTested_.push_back(std::uint32_t(i));
+      continue;
+    }
+    footprints.push_back(f);
+  }
+  if (!buffer.fill(footprints, kEntriesPerPrim * double(prims.size()) + 4096.0)) {
+    return std::nullopt;
+  }
+  return buffer;
+}
+
+std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
+                                                     const std::vector<Prim> &prims,
+                                                     const Region &from) {
+  const double light[3] = {position.x, position.y, position.z};
+  const double largest =
+      std::max({largestIn(from), std::fabs(light[0]), std::fabs(light[1]), std::fabs(light[2])});
+  if (prims.empty() || !(largest <= kMaxCoordinate)) {
+    return std::nullopt;
+  }
+  LightBuffer buffer;
+  buffer.pointLight_ = true;
+  buffer.from_ = from;
+  std::copy(light, light + 3, buffer.light_);
+  // The farthest point of the region from the light bounds |o - light|.
+  double far[3];
+  double diagonal[3];
+  for (int a = 0; a < 3; ++a) {
+    far[a] = std::max(std::fabs(from.lo[a] - light[a]), std::fabs(from.hi[a] - light[a]));
+    diagonal[a] = double(from.hi[a]) - from.lo[a];
+  }
+  const double farthest = lengthOf(far) * kUp;
+  const double span = lengthOf(diagonal) * kUp; // bounds |o - v0|
+  buffer.maxEndGap_ = kEndGap * farthest;
+  buffer.minDistance_ = kNearLight * farthest;
+  // |d| lies within the end gap of |o - light|.
+  const double longest = (farthest + buffer.maxEndGap_) * kUp;
+  const double shortest = (buffer.minDistance_ - buffer.maxEndGap_) * kDown;
+  if (!(shortest >= bvh::kMinDirectionLength)) {
+    return std::nullopt;
+  }
+  // Rounding of a difference with the light, or of a distance.
+  const double rounding = 0x1p-48 * 3.0 * largest;
+
+  struct Placed {
+    double axis[3]; // unit, from the light towards the prim
+    double halfAngle;
+    float key;
+  };
+  std::vector<Placed> placed(prims.size());
+  buffer.sides_.assign(prims.size(), LightBuffer::Sides{{}, {INFINITY, INFINITY, INFINITY}});
+  std::vector<double> angles;
+  angles.reserve(prims.size());
+  for (std::size_t i = 0; i < prims.size(); ++i) {
+    const Prim &prim = prims[i];
+    Placed &p = placed[i];
+    p.halfAngle = INFINITY;
+    if (isSphere(prim)) {
+      continue;
+    }
+    // The conditioning from the determinant threshold, and from the
+    // distance of the light to the triangle's plane (the ray ends within
+    // the end gap of the light; docs/exact-acceleration.md, section 3).
+    const double edges = bvh::lengthAbove(prim.b) * bvh::lengthAbove(prim.c) * kUp;
+    const double threshold = bvh::kDeterminantInverse * longest * edges * kUp;
+    double conditioning = threshold;
+    double m[3];
+    bvh::crossInDouble(prim.b, prim.c, m);
+    const double mLength = lengthOf(m) * kDown;
+    if (mLength > 0.0) {
+      const double x[3] = {light[0] - prim.a.x, light[1] - prim.a.y, light[2] - prim.a.z};
+      const double away = std::fabs(x[0]) + std::fabs(x[1]) + std::fabs(x[2]);
+      const double plane =
+          std::max(0.0, std::fabs(dotOf(m, x)) / mLength * (1.0 - 0x1p-48) - 0x1p-48 * away);
+      const double aspect = std::max(1.0, edges / mLength * kUp);
+      const double reachable = (plane / aspect * kDown - buffer.maxEndGap_) / longest * kDown;
+      const double offPlane =
+          5.0 * 0x1p-24 * (span * (1.0 + 2.0 * 0x1p-24 * threshold) / shortest + 1.0) * kUp;
+      const double denominator = reachable - offPlane - 0x1p-22;
+      if (denominator > 0.0) {
+        conditioning = std::min(conditioning, 1.0 / denominator * kUp);
+      }
+    }
+    const Ball ball = ballAround(prim);
+    const double grown =
+        (ball.radius + reachOf(prim, conditioning, span) + buffer.maxEndGap_ + rounding) * kUp;
+    const double g[3] = {ball.centre[0] - light[0], ball.centre[1] - light[1],
+                         ball.centre[2] - light[2]};
+    const double gLength = lengthOf(g);
+    const double distance = gLength * kDown - rounding;
+    // Nearer than the grown ball: a ray from as near the light as the ball
+    // reaches could meet it.
+    p.key = bvh::floatBelow(distance - grown - 0x1p-40 * (distance + grown));
+    if (!(grown < distance * std::sin(kWideAngle))) {
+      continue;
+    }
+    p.halfAngle = std::asin(grown / distance) * kUp + 0x1p-30;
+    buffer.sides_[i] =
+        sidesOf(prim, light, distance - ball.radius,
+                (reachOf(prim, conditioning, span) + buffer.maxEndGap_ + rounding) * kUp);
+    for (int a = 0; a < 3; ++a) {
+      p.axis[a] = g[a] / gLength;
+    }
+    angles.push_back(p.halfAngle);
+  }
+  if (angles.empty()) {
+    return std::nullopt;
+  }
+  // Near a face's centre a bin spans about 2 / bins radians.
+  double bins = std::ceil(kBinsAcrossCone / medianOf(angles));
+  const double cap = std::min(kMaxBins, kBinsPerPrim * double(prims.size()) + 384.0);
+  bins = std::clamp(std::min(bins, std::floor(std::sqrt(cap / 6.0))), 1.0, 2048.0);
+  buffer.bins_[0] = buffer.bins_[1] = int(bins);
+  const double perBin = bins / 2.0;
+
+  std::vector<Footprint> footprints;
+  footprints.reserve(angles.size() * 2);
+  // A face's points have their major coordinate at least 1 / sqrt(3) of the
+  // length (less a margin for the roundings of the query's face choice).
+  const double faceFloor = 0.577;
+  for (std::size_t i = 0; i < prims.size(); ++i) {
+    const Placed &p = placed[i];
+    if (!std::isfinite(p.halfAngle)) {
+      if (buffer.alwaysTested_.size() == kMaxAlwaysTested) {
+        return std::nullopt;
+      }
+      buffer.alwaysTested_.push_back(std::uint32_t(i));
+      continue;
+    }
+    // Unit vectors within the half-angle of the axis are within this
+    // distance of it, coordinate by coordinate.
+    const double chord = p.halfAngle * kUp + 0x1p-30;
+    Footprint faces[6];
+    int faceCount = 0;
+    long long covered = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+      for (int sign = 0; sign < 2; ++sign) {
+        const double major = sign == 0 ? p.axis[axis] : -p.axis[axis];
+        const double majorHi = major + chord;
+        if (majorHi < faceFloor) {
+          continue;
+        }
+        const double majorLo = std::max(major - chord, faceFloor);
+        Footprint &f = faces[faceCount++];
+        f = {std::uint32_t(i), p.key, 2 * axis + sign, {0, 0}, {0, 0}};
+        for (int k = 0; k < 2; ++k) {
+          const double minor = p.axis[kAcross[axis][k]];
+          const double minorLo = std::max(minor - chord, -1.0);
+          const double minorHi = std::min(minor + chord, 1.0);
+          const double lo = std::min(minorLo / majorLo, minorLo / majorHi) - 0x1p-30;
+          const double hi = std::max(minorHi / majorLo, minorHi / majorHi) + 0x1p-30;
+          binRange(lo, hi, -1.0, perBin, buffer.bins_[0], f.lo[k], f.hi[k]);
+        }
+        covered += (long long)(f.hi[0] - f.lo[0] + 1) * (long long)(f.hi[1] - f.lo[1] + 1);
+      }
+    }
+    if (covered > kWideFootprint) {
+      if (buffer.alwaysTested_.size() == kMaxAlwaysTested) {
+        return std::nullopt;
+      }
+      buffer.alwaysTested_.push_back(std::uint32_t(i));
+      continue;
+    }
+    footprints.insert(footprints.end(), faces, faces + faceCount);
+  }
+  if (!buffer.fill(footprints, kEntriesPerPrim * double(prims.size()) + 4096.0)) {
+    return std::nullopt;
+  }
+  return buffer;
+}
+
+bool LightBuffer::lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const {
+  const Vec3 &o = ray.origin;
+  if (!inside(o, from_)) {
+    return false;
+  }
+  std::size_t bin;
+  if (pointLight_) {
+    if (kind != ShadowQuery::BeforeOne) {
+      return false;
+    }
+    // The ray must end next to the light: o + d within the end gap of it.
+    const double end[3] = {double(o.x) + ray.direction.x, double(o.y) + ray.direction.y,
+                           double(o.z) + ray.direction.z};
+    const double e[3] = {end[0] - light_[0], end[1] - light_[1], end[2] - light_[2]};
+    const double endGap =
+        lengthOf(e) * kUp + 0x1p-50 * (std::fabs(end[0]) + std::fabs(end[1]) + std::fabs(end[2]));
+    if (!(endGap <= maxEndGap_)) {
+      return false;
+    }
+    const double w[3] = {o.x - light_[0], o.y - light_[1], o.z - light_[2]};
+    const double distance = lengthOf(w);
+    if (!(distance * kDown >= minDistance_)) {
+      return false;
+    }
+    const double size[3] = {std::fabs(w[0]), std::fabs(w[1]), std::fabs(w[2])};
+    const int axis = size[0] >= size[1] && size[0] >= size[2] ? 0 : (size[1] >= size[2] ? 1 : 2);
+    const int face = 2 * axis + (w[axis] < 0.0 ? 1 : 0);
+    const double perBin = double(bins_[0]) / 2.0;
+    const int x = binOf(w[kAcross[axis][0]] / size[axis], -1.0, perBin, bins_[0]);
+    const int y = binOf(w[kAcross[axis][1]] / size[axis], -1.0, perBin, bins_[0]);
+    bin = (std::size_t(face) * std::size_t(bins_[0]) + std::size_t(y)) * std::size_t(bins_[0]) +
+          std::size_t(x);
+    at.limit = distance * kUp;
+    std::copy(w, w + 3, at.from);
+  } else {
+    if (kind != ShadowQuery::TowardsDirection || !(ray.direction.x == direction_.x) ||
+        !(ray.direction.y == direction_.y) || !(ray.direction.z == direction_.z)) {
+      return false;
+    }
+    const double p[3] = {o.x, o.y, o.z};
+    const int x = binOf(dotOf(p, across_[0]), gridLo_[0], perBin_, bins_[0]);
+    const int y = binOf(dotOf(p, across_[1]), gridLo_[1], perBin_, bins_[1]);
+    bin = std::size_t(y) * std::size_t(bins_[0]) + std::size_t(x);
+    at.limit = -dotOf(p, along_);
+  }
+  at.begin = entries_.data() + binStart_[bin];
+  at.end = entries_.data() + binStart_[bin + 1];
+  return true;
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "accel/Intersector.h"
+#include "accel/bvh/BvhIntersector.h"
+
+// A light buffer: for one light, the triangles a shadow ray towards it can
+// meet, binned by where the ray comes from. Rays towards a direction light
+// are parallel, so they are binned by their position across the light's
+// direction; rays towards a point light all pass (nearly) through the light,
+// so they are binned by their direction seen from it, over the six faces of a
+// cube. Each triangle goes into every bin its footprint touches, grown by the
+// error reach of its intersection routine, and each bin keeps its triangles
+// sorted by how far along the ray they could lie, so a query stops at the
+// first one the ray cannot reach. Any ray the buffer covers gets a set of
+// candidates holding every shape that could report a blocking hit; the
+// caller tests them with the intersection routine, so the answer is the list
+// walk's. See docs/exact-acceleration.md, section 8.
+class LightBuffer {
+public:
+  using Prim = BvhIntersector::Prim;
+
+  // Where covered shadow rays may start: a box around every shape.
+  struct Region {
+    float lo[3];
+    float hi[3];
+  };
+
+  // Nullopt when the light or the region is outside the error analysis, or
+  // when too many prims would have to be tested by every query.
+  static std::optional<LightBuffer>
+  towardsDirection(const Vec3 &direction, const std::vector<Prim> &prims, const Region &from);
+  static std::optional<LightBuffer>
+  towardsPoint(const Vec3 &position, const std::vector<Prim> &prims, const Region &from);
+
+  // -1 when the buffer does not cover this shadow ray; else 1 when `test`
+  // held for one of the ray's candidates (it is asked in an order of the
+  // buffer's choosing and not asked again once it holds), 0 when for none.
+  template <class Test> int blocked(const Ray &ray, ShadowQuery kind, Test &&test) const {
+    Lookup at;
+    if (!lookUp(ray, kind, at)) {
+      return -1;
+    }
+    for (const std::uint32_t prim : alwaysTested_) {
+      if (test(prim)) {
+        return 1;
+      }
+    }
+    for (const Entry *entry = at.begin; entry != at.end && entry->key <= at.limit; ++entry) {
+      if ((sides_.empty() || within(sides_[entry->prim], at)) && test(entry->prim)) {
+        return 1;
+      }
+    }
+    return 0;
+  }
+
+  // Bins, entries and always-tested prims, for the benchmarks and tests.
+  std::size_t binCount() const { return binStart_.size() - 1; }
+  std::size_t entryCount() const { return entries_.size(); }
+  std::size_t alwaysTestedCount() const { return alwaysTested_.size(); }
+  std::size_t memoryBytes() const;
+
+  // A query's bin and the limit on its entries' keys.
+  struct Entry {
+    float key; // the bin's entries ascend; only keys <= the query's limit can be met
+    std::uint32_t prim;
+  };
+  struct Lookup {
+    const Entry *begin;
+    const Entry *end;
+    double limit;
+    double from[3]; // point light: o - light
+  };
+  // Seen from a point light, the planes through the light and each edge of a
+  // triangle: a ray whose start o has n.(o - light) < -margin |o - light|
+  // for one of them passes too far outside the triangle to meet it.
+  struct Sides {
+    float normal[3][3];
+    float margin[3]; // +inf: no test
+  };
+
+private:
+  LightBuffer() = default;
+  static bool within(const Sides &sides, const Lookup &at) {
+    for (int k = 0; k < 3; ++k) {
+      const double side = sides.normal[k][0] * at.from[0] + sides.normal[k][1] * at.from[1] +
+                          sides.normal[k][2] * at.from[2];
+      if (side < -sides.margin[k] * at.limit) {
+        return false;
+      }
+    }
+    return true;
+  }
+  bool lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const;
+  // Fills the bins from each prim's rectangles of bins (inclusive ranges,
+  // one rectangle per cube face for a point light).
+  struct Footprint {
+    std::uint32_t prim;
+    float key;
+    int face;
+    int lo[2];
+    int hi[2];
+  };
+  // False when they would take more than `maxEntries` entries.
+  bool fill(std::vector<Footprint> &footprints, double maxEntries);
+
+  bool pointLight_ = false;
+  // Direction light: the direction covered, and the grid across it.
+  Vec3 direction_;
+  double across_[2][3] = {};
+  double along_[3] = {};
+  double gridLo_[2] = {};
+  double perBin_ = 0.0; // bins per unit of length
+  int bins_[2] = {};
+  // Point light: its position, and per cube face bins x bins.
+  double light_[3] = {};
+  double maxEndGap_ = 0.0;   // largest |o + d - light| covered
+  double minDistance_ = 0.0; // smallest |o - light| covered
+  // Both: where rays may start.
+  Region from_{};
+  std::vector<std::uint32_t> binStart_; // per bin, its first entry; one more at the end
+  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> alwaysTested_;
+  std::vector<Sides> sides_; // point light: one per prim
+};
