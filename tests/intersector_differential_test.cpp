@@ -18,6 +18,7 @@
 #include "accel/ListIntersector.h"
 #include "accel/bvh/BvhBuild.h"
 #include "accel/bvh/BvhIntersector.h"
+#include "accel/bvh/LightBuffer.h"
 #include "accel/flat/FlatIntersector.h"
 #include "geometry/Sphere.h"
 #include "geometry/Triangle.h"
@@ -39,7 +40,7 @@ struct Candidate {
 // Flat at every level this processor runs, and the hierarchy with its
 // four-lane float node test (leaves tested by the flat kernels of each level,
 // stored in their layout or copied as visited), with its one-box double test and, in lit scenes,
-// told where the point lights are.
+// told where the lights are, with light buffers and without.
 std::vector<Candidate> fastIntersectors(const Scene &scene) {
   std::vector<Candidate> all;
   for (const auto &[level, name] : flatLevels()) {
@@ -58,9 +59,15 @@ std::vector<Candidate> fastIntersectors(const Scene &scene) {
   for (const PointLight *light = scene.pointLights; light != nullptr; light = light->next) {
     lit.pointLights.push_back(light->position);
   }
-  if (!lit.pointLights.empty()) {
-    all.push_back(
-        {"bvh told the point lights", std::make_unique<BvhIntersector>(scene.shapes, lit), true});
+  for (const DirectionLight *light = scene.directionLights; light != nullptr; light = light->next) {
+    lit.directionLights.push_back(light->direction);
+  }
+  if (!lit.pointLights.empty() || !lit.directionLights.empty()) {
+    all.push_back({"bvh told the lights, with light buffers",
+                   std::make_unique<BvhIntersector>(scene.shapes, lit), true});
+    lit.lightBuffersUpTo = 0;
+    all.push_back({"bvh told the lights, without light buffers",
+                   std::make_unique<BvhIntersector>(scene.shapes, lit), true});
   }
   return all;
 }
@@ -301,6 +308,53 @@ Ray towardsPointLights(RandomScene &random, const Probe &p, int r) {
   return Ray(from, sub(end, from));
 }
 
+// A mesh over a floor, lit by direction lights (some along the mesh's rows,
+// grazing its triangles) and by point lights near it, far from it or in the
+// plane of one of its triangles.
+void meshUnderLights(RandomScene &random, Scene &scene, int s) {
+  const float cell = random.logUniform(0.05f, 5.0f);
+  const Vec3 corner = random.inCube({0, 0, 0}, s % 2 ? 1e4f : 10.0f);
+  random.addMesh(scene, corner, cell, random.whole(4, 14));
+  const float f = 30 * cell;
+  const Vec3 a = add(corner, {-f, -cell, -f});
+  scene.addTriangle(Material(), a, add(a, {2 * f, 0, 0}), add(a, {0, 0, 2 * f}));
+  scene.addTriangle(Material(), add(a, {2 * f, 0, 2 * f}), add(a, {0, 0, 2 * f}),
+                    add(a, {2 * f, 0, 0}));
+  const std::vector<const Shape *> shapes = shapeList(scene);
+  for (int k = 0; k < 3; ++k) {
+    const Vec3 along = k == 0 ? Vec3(1, 0, 0) : k == 1 ? Vec3(0, 1, 0) : random.direction();
+    scene.addDirectionLight({1, 1, 1}, random.chance(0.5f) ? along : scale(along, -1));
+    const auto &from = static_cast<const Triangle &>(
+        *shapes[std::size_t(random.whole(0, int(shapes.size()) - 1))]);
+    const float far = cell * random.logUniform(0.5f, 1e4f);
+    scene.addPointLight({1, 1, 1}, random.offPlaneOf(from, far, k == 0 ? 0.0f : random.unit()));
+  }
+  scene.eye = random.inCube(corner, 20 * cell);
+}
+
+// Shadow rays exactly as the tracer makes them, from where a random ray hits
+// (or from a random point on a shape) towards a random light of the scene.
+Ray fromHitPointsTowardsLights(RandomScene &random, const Probe &p, int r) {
+  const Ray seeing = randomRay(random, p, r);
+  const Hit hit = p.list.nearest(seeing);
+  const Shape *on = p.shapes[std::size_t(random.whole(0, int(p.shapes.size()) - 1))];
+  const Vec3 from = hit.shape != nullptr ? add(seeing.origin, scale(seeing.direction, hit.t))
+                                         : random.pointOn(*on);
+  std::vector<Vec3> directions;
+  for (const DirectionLight *light = p.scene.directionLights; light != nullptr;
+       light = light->next) {
+    directions.push_back(light->direction);
+  }
+  std::vector<Vec3> points;
+  for (const PointLight *light = p.scene.pointLights; light != nullptr; light = light->next) {
+    points.push_back(light->position);
+  }
+  if (random.chance(0.5f)) {
+    return Ray(from, directions[std::size_t(random.whole(0, int(directions.size()) - 1))]);
+  }
+  return Ray(from, sub(points[std::size_t(random.whole(0, int(points.size()) - 1))], from));
+}
+
 const std::vector<Family> kFamilies = {
     {"LitScenesWithCoincidentShapes", 1, 40, 3750, 8,
      [](RandomScene &r, Scene &s, int) { r.fill(s); }, randomRay},
@@ -327,6 +381,8 @@ const std::vector<Family> kFamilies = {
     {"RaysFromTheTreesOwnBoxes", 31, 30, 6000, 0, besideBoxFaces, fromBoxFaces},
     {"ShadowRaysTowardsLightsAtABallsSilhouette", 41, 20, 3000, 5, ballLitAtItsSilhouette,
      towardsPointLights},
+    {"ShadowRaysFromHitPointsOnAMeshTowardsEveryLight", 42, 24, 6000, 20, meshUnderLights,
+     fromHitPointsTowardsLights},
     {"OriginMinusShapeOverflowsOrRoundsTwice", 0, 1, kN *(kN + 2), 0, overflowingShapes,
      betweenOverflowingPoints},
     {"EqualParametersAcrossKinds", 0, 2, 1, 0, tieAcrossKinds,
@@ -429,6 +485,46 @@ TEST(BvhIntersector, LargeNodesBuildTheSameTreeFourLanesAtATime) {
     EXPECT_EQ(other->setAsideCount(), fourLanes.setAsideCount());
   }
   EXPECT_GE(fourLanes.setAsideCount(), 2u); // the two placed, and any random ones
+}
+
+// Otherwise the light-buffer comparisons above could pass with every shadow
+// ray taking the hierarchy: nearly every light gets a buffer (one whose plane
+// holds many triangles may not), and the shadow rays the tracer makes from the
+// mesh and its floor are then answered without a box test.
+TEST(BvhIntersector, AnswersTheTracersShadowRaysFromLightBuffers) {
+  RandomScene random(43);
+  std::size_t buffers = 0;
+  int boxed = 0;
+  constexpr int kScenes = 6;
+  constexpr int kRays = 400;
+  for (int s = 0; s < kScenes; ++s) {
+    Scene scene;
+    meshUnderLights(random, scene, s);
+    const std::vector<const Shape *> shapes = shapeList(scene);
+    BvhOptions lit;
+    for (const PointLight *light = scene.pointLights; light != nullptr; light = light->next) {
+      lit.pointLights.push_back(light->position);
+    }
+    for (const DirectionLight *l = scene.directionLights; l != nullptr; l = l->next) {
+      lit.directionLights.push_back(l->direction);
+    }
+    const BvhIntersector hierarchy(scene.shapes, lit);
+    buffers += hierarchy.lightBuffers().size();
+    const ListIntersector list(scene.shapes);
+    const Probe probe{scene, shapes, list, hierarchy, 20};
+    for (int r = 0; r < kRays; ++r) {
+      const Ray ray = fromHitPointsTowardsLights(random, probe, r);
+      const bool towardsPoint =
+          std::fabs(ray.direction.x * ray.direction.x + ray.direction.y * ray.direction.y +
+                    ray.direction.z * ray.direction.z - 1.0f) > 1e-3f;
+      BvhIntersector::TestCounts counts;
+      hierarchy.blocked(ray, towardsPoint ? ShadowQuery::BeforeOne : ShadowQuery::TowardsDirection,
+                        counts);
+      boxed += counts.boxes > 0;
+    }
+  }
+  EXPECT_GE(buffers, 6u * kScenes - 2);
+  EXPECT_LE(boxed, kScenes * kRays / 8);
 }
 
 // Centroids a subnormal distance apart would overflow the bins' scale: that
