@@ -707,16 +707,31 @@ void BvhIntersector::makeLightBuffers(const BvhOptions &options) {
     from.lo[a] = bvh::floatBelow(from.lo[a] - margin);
     from.hi[a] = bvh::floatAbove(from.hi[a] + margin);
   }
-  const auto keep = [&](std::optional<LightBuffer> buffer) {
+  // Direction lights first; with enough prims, every other light on a second thread.
+  std::vector<std::pair<bool, Vec3>> lights;
+  for (std::size_t k = 0; k < options.directionLights.size() && k < kMaxLights; ++k) {
+    lights.emplace_back(false, options.directionLights[k]);
+  }
+  for (std::size_t k = 0; k < options.pointLights.size() && k < kMaxLights; ++k) {
+    lights.emplace_back(true, options.pointLights[k]);
+  }
+  std::vector<std::optional<LightBuffer>> made(lights.size());
+  const auto makeEvery = [&](std::size_t first) {
+    for (std::size_t k = first; k < lights.size(); k += 2) {
+      made[k] = lights[k].first ? LightBuffer::towardsPoint(lights[k].second, prims_, from)
+                                : LightBuffer::towardsDirection(lights[k].second, prims_, from);
+    }
+  };
+  if (lights.size() > 1 && prims_.size() >= options.parallelLightBuffersFrom) {
+    inTwoThreads([&] { makeEvery(1); }, [&] { makeEvery(0); });
+  } else {
+    makeEvery(0);
+    makeEvery(1);
+  }
+  for (std::optional<LightBuffer> &buffer : made) {
     if (buffer) {
       lightBuffers_.push_back(std::move(*buffer));
     }
-  };
-  for (std::size_t k = 0; k < options.directionLights.size() && k < kMaxLights; ++k) {
-    keep(LightBuffer::towardsDirection(options.directionLights[k], prims_, from));
-  }
-  for (std::size_t k = 0; k < options.pointLights.size() && k < kMaxLights; ++k) {
-    keep(LightBuffer::towardsPoint(options.pointLights[k], prims_, from));
   }
 }
 

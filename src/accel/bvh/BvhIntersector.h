@@ -41,6 +41,8 @@ struct BvhOptions {
   // shapes; in larger ones, or with 0, by the hierarchy. The answers are
   // the same.
   std::size_t lightBuffersUpTo = 262144;
+  // From this many shapes the lights' buffers are made on two threads.
+  std::size_t parallelLightBuffersFrom = 2000;
 };
 
 // A bounding volume hierarchy over a shape list that answers exactly as

@@ -36,6 +36,11 @@ constexpr double kEndGap = 0x1p-20;
 constexpr double kBinsAcrossFootprint = 3.0;
 constexpr double kBinsAcrossCone = 1.5;
 
+// At least asin(x), for 0 <= x < 1: tan(asin x) = x / sqrt(1 - x^2).
+double angleAbove(double x) {
+  return x / std::sqrt(1.0 - x * x) * kUp;
+}
+
 double lengthOf(const double v[3]) {
   return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 }
@@ -138,7 +143,7 @@ LightBuffer::Sides sidesOf(const Prim &prim, const double light[3], double neare
        double(prim.a.z) + prim.b.z - light[2]},
       {double(prim.a.x) + prim.c.x - light[0], double(prim.a.y) + prim.c.y - light[1],
        double(prim.a.z) + prim.c.z - light[2]}};
-  const double margin = std::asin(reach / nearest) * kUp + 0x1p-21;
+  const double margin = angleAbove(reach / nearest) + 0x1p-21;
   LightBuffer::Sides made = sides;
   for (int k = 0; k < 3; ++k) {
     const double *a = u[k];
@@ -461,7 +466,7 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
     if (!(grown < distance * std::sin(kWideAngle))) {
       continue;
     }
-    p.halfAngle = std::asin(grown / distance) * kUp + 0x1p-30;
+    p.halfAngle = angleAbove(grown / distance) + 0x1p-30;
     buffer.sides_[i] =
         sidesOf(prim, light, distance - ball.radius,
                 (reachOf(prim, conditioning, span) + buffer.maxEndGap_ + rounding) * kUp);
