@@ -21,7 +21,7 @@ constexpr double kMaxBins = 0x1p22;
 constexpr std::size_t kMaxAlwaysTested = 16;
 // A prim whose footprint covers more bins than this is tested by every query;
 // and the bins hold at most kEntriesPerPrim entries per prim in all.
-constexpr long long kWideFootprint = 4096;
+constexpr long long kWideFootprint = 65536;
 constexpr double kEntriesPerPrim = 64.0;
 // Seen from a point light, a prim wider than this (radians, half-angle) is
 // tested by every query.
@@ -102,16 +102,40 @@ double reachOf(const Prim &prim, double conditioning, double span) {
 }
 
 // Bins over [lo, hi] on an axis starting at `start` with `perBin` bins per
-// unit, clamped to [0, count); padded for the roundings of the scaling.
-void binRange(double lo, double hi, double start, double perBin, int count, int &first, int &last) {
-  const double from = std::floor((lo - start) * perBin - 0x1p-20);
-  const double to = std::floor((hi - start) * perBin + 0x1p-20);
-  first = int(std::clamp(from, 0.0, double(count - 1)));
-  last = int(std::clamp(to, 0.0, double(count - 1)));
+// unit, padded for the roundings of the scaling, kept within +-2^30.
+void binRange(double lo, double hi, double start, double perBin, int &first, int &last) {
+  first = int(std::clamp(std::floor((lo - start) * perBin - 0x1p-20), -0x1p30, 0x1p30));
+  last = int(std::clamp(std::floor((hi - start) * perBin + 0x1p-20), -0x1p30, 0x1p30));
 }
 
-int binOf(double at, double start, double perBin, int count) {
-  return int(std::clamp(std::floor((at - start) * perBin), 0.0, double(count - 1)));
+// Unit row 0 along `z`, and rows 1 and 2 across it, in double: orthonormal
+// within a few units in the last place.
+void frameAlong(const double z[3], double frame[3][3]) {
+  const double length = std::sqrt(z[0] * z[0] + z[1] * z[1] + z[2] * z[2]);
+  for (int a = 0; a < 3; ++a) {
+    frame[0][a] = z[a] / length;
+  }
+  const double *x = frame[0];
+  int least = 0;
+  for (int a = 1; a < 3; ++a) {
+    if (std::fabs(x[a]) < std::fabs(x[least])) {
+      least = a;
+    }
+  }
+  double helper[3] = {0.0, 0.0, 0.0};
+  helper[least] = 1.0;
+  double *first = frame[1];
+  first[0] = x[1] * helper[2] - x[2] * helper[1];
+  first[1] = x[2] * helper[0] - x[0] * helper[2];
+  first[2] = x[0] * helper[1] - x[1] * helper[0];
+  const double firstLength =
+      std::sqrt(first[0] * first[0] + first[1] * first[1] + first[2] * first[2]);
+  for (int a = 0; a < 3; ++a) {
+    first[a] /= firstLength;
+  }
+  frame[2][0] = x[1] * first[2] - x[2] * first[1];
+  frame[2][1] = x[2] * first[0] - x[0] * first[2];
+  frame[2][2] = x[0] * first[1] - x[1] * first[0];
 }
 
 double medianOf(std::vector<double> values) {
@@ -173,45 +197,108 @@ std::size_t LightBuffer::memoryBytes() const {
          alwaysTested_.capacity() * sizeof(std::uint32_t) + sides_.capacity() * sizeof(Sides);
 }
 
+double LightBuffer::windowArea(const std::vector<Footprint> &footprints) {
+  int lo[6][2];
+  int hi[6][2];
+  for (int f = 0; f < 6; ++f) {
+    lo[f][0] = lo[f][1] = INT32_MAX;
+    hi[f][0] = hi[f][1] = INT32_MIN;
+  }
+  for (const Footprint &f : footprints) {
+    for (int a = 0; a < 2; ++a) {
+      lo[f.face][a] = std::min(lo[f.face][a], f.lo[a]);
+      hi[f.face][a] = std::max(hi[f.face][a], f.hi[a]);
+    }
+  }
+  double area = 0.0;
+  for (int f = 0; f < 6; ++f) {
+    if (lo[f][0] <= hi[f][0]) {
+      area += double(hi[f][0] - lo[f][0] + 1) * double(hi[f][1] - lo[f][1] + 1);
+    }
+  }
+  return area;
+}
+
 bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
-  const std::size_t bins = pointLight_ ? std::size_t(6) * std::size_t(bins_[0]) * bins_[0]
-                                       : std::size_t(bins_[0]) * std::size_t(bins_[1]);
-  const std::size_t row = std::size_t(bins_[0]);
-  const std::size_t face = row * std::size_t(pointLight_ ? bins_[0] : bins_[1]);
   double total = 0.0;
+  int lo[6][2];
+  int hi[6][2];
+  for (int f = 0; f < 6; ++f) {
+    lo[f][0] = lo[f][1] = INT32_MAX;
+    hi[f][0] = hi[f][1] = INT32_MIN;
+  }
   for (const Footprint &f : footprints) {
     total += double(f.hi[0] - f.lo[0] + 1) * double(f.hi[1] - f.lo[1] + 1);
+    for (int a = 0; a < 2; ++a) {
+      lo[f.face][a] = std::min(lo[f.face][a], f.lo[a]);
+      hi[f.face][a] = std::max(hi[f.face][a], f.hi[a]);
+    }
   }
   if (total > maxEntries) {
     return false;
   }
-  binStart_.assign(bins + 1, 0);
+  double bins = 0.0;
+  for (int f = 0; f < 6; ++f) {
+    Window &window = windows_[f];
+    window = {{0, 0}, {0, 0}, std::uint32_t(bins)};
+    if (lo[f][0] <= hi[f][0]) {
+      window.lo[0] = lo[f][0];
+      window.lo[1] = lo[f][1];
+      window.size[0] = hi[f][0] - lo[f][0] + 1;
+      window.size[1] = hi[f][1] - lo[f][1] + 1;
+      bins += double(window.size[0]) * double(window.size[1]);
+    }
+  }
+  if (bins > kMaxBins || bins > maxEntries) {
+    return false;
+  }
+  binStart_.assign(std::size_t(bins) + 1, 0);
   const auto forEachBin = [&](const Footprint &f, auto visit) {
+    const Window &window = windows_[f.face];
     for (int y = f.lo[1]; y <= f.hi[1]; ++y) {
+      const std::size_t row =
+          window.first + std::size_t(y - window.lo[1]) * std::size_t(window.size[0]);
       for (int x = f.lo[0]; x <= f.hi[0]; ++x) {
-        visit(std::size_t(f.face) * face + std::size_t(y) * row + std::size_t(x));
+        visit(row + std::size_t(x - window.lo[0]));
       }
     }
   };
+  // Placed in key order, every bin comes out sorted.
+  std::sort(footprints.begin(), footprints.end(), [](const Footprint &a, const Footprint &b) {
+    return a.key < b.key || (a.key == b.key && a.prim < b.prim);
+  });
   for (const Footprint &f : footprints) {
     forEachBin(f, [&](std::size_t bin) { ++binStart_[bin + 1]; });
   }
-  for (std::size_t bin = 0; bin < bins; ++bin) {
+  const std::size_t count = binStart_.size() - 1;
+  for (std::size_t bin = 0; bin < count; ++bin) {
     binStart_[bin + 1] += binStart_[bin];
   }
-  entries_.resize(binStart_[bins]);
+  entries_.resize(binStart_[count]);
   std::vector<std::uint32_t> next(binStart_.begin(), binStart_.end() - 1);
   for (const Footprint &f : footprints) {
     forEachBin(f, [&](std::size_t bin) { entries_[next[bin]++] = {f.key, f.prim}; });
   }
   std::vector<Footprint>().swap(footprints);
-  for (std::size_t bin = 0; bin < bins; ++bin) {
-    std::sort(entries_.begin() + binStart_[bin], entries_.begin() + binStart_[bin + 1],
-              [](const Entry &a, const Entry &b) {
-                return a.key < b.key || (a.key == b.key && a.prim < b.prim);
-              });
-  }
   return true;
+}
+
+const LightBuffer::Entry *LightBuffer::binOf(int face, double x, double y,
+                                             const Entry *&end) const {
+  const Window &window = windows_[face];
+  if (window.size[0] == 0) {
+    end = entries_.data();
+    return end;
+  }
+  const auto clampTo = [&](double at, int a) {
+    return std::size_t(std::clamp(std::floor(at), double(window.lo[a]),
+                                  double(window.lo[a] + window.size[a] - 1)) -
+                       window.lo[a]);
+  };
+  const std::size_t bin =
+      window.first + clampTo(y, 1) * std::size_t(window.size[0]) + clampTo(x, 0);
+  end = entries_.data() + binStart_[bin + 1];
+  return entries_.data() + binStart_[bin];
 }
 
 std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
@@ -230,28 +317,9 @@ std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
   // orthogonal; the bounds below count how far they are from it.
   const double d[3] = {direction.x, direction.y, direction.z};
   const double dLength = lengthOf(d);
-  for (int a = 0; a < 3; ++a) {
-    buffer.along_[a] = d[a] / dLength;
-  }
-  int least = 0;
-  for (int a = 1; a < 3; ++a) {
-    if (std::fabs(d[a]) < std::fabs(d[least])) {
-      least = a;
-    }
-  }
-  double helper[3] = {0.0, 0.0, 0.0};
-  helper[least] = 1.0;
-  const double *z = buffer.along_;
-  double first[3] = {z[1] * helper[2] - z[2] * helper[1], z[2] * helper[0] - z[0] * helper[2],
-                     z[0] * helper[1] - z[1] * helper[0]};
-  const double firstLength = lengthOf(first);
-  for (double &c : first) {
-    c /= firstLength;
-  }
-  const double second[3] = {z[1] * first[2] - z[2] * first[1], z[2] * first[0] - z[0] * first[2],
-                            z[0] * first[1] - z[1] * first[0]};
-  std::copy(first, first + 3, buffer.across_[0]);
-  std::copy(second, second + 3, buffer.across_[1]);
+  frameAlong(d, buffer.frame_);
+  const double *z = buffer.frame_[0];
+  const double *across[2] = {buffer.frame_[1], buffer.frame_[2]};
   if (!(dotOf(d, z) > 0.5 * dLength)) {
     return std::nullopt;
   }
@@ -263,10 +331,9 @@ std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
     diagonal[a] = double(from.hi[a]) - from.lo[a];
   }
   const double span = lengthOf(diagonal) * kUp;
-  const double drift =
-      (std::max(std::fabs(dotOf(d, buffer.across_[0])), std::fabs(dotOf(d, buffer.across_[1]))) +
-       0x1p-48 * (std::fabs(d[0]) + std::fabs(d[1]) + std::fabs(d[2]))) /
-      (dLength * kDown);
+  const double drift = (std::max(std::fabs(dotOf(d, across[0])), std::fabs(dotOf(d, across[1]))) +
+                        0x1p-48 * (std::fabs(d[0]) + std::fabs(d[1]) + std::fabs(d[2]))) /
+                       (dLength * kDown);
   // Rounding of a projection of a point of the region, or of a corner's sum.
   const double projection = 0x1p-48 * 3.0 * largest;
 
@@ -309,7 +376,7 @@ std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
     }
     for (const auto &corner : v) {
       for (int a = 0; a < 2; ++a) {
-        const double at = dotOf(corner, buffer.across_[a]);
+        const double at = dotOf(corner, across[a]);
         p.lo[a] = std::min(p.lo[a], at);
         p.hi[a] = std::max(p.hi[a], at);
       }
@@ -347,10 +414,8 @@ std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
   if (area / (binWidth * binWidth) > cap) {
     binWidth = std::sqrt(area / cap);
   }
-  for (int a = 0; a < 2; ++a) {
-    buffer.gridLo_[a] = lo[a];
-    buffer.bins_[a] = int(std::clamp(std::ceil((hi[a] - lo[a]) / binWidth), 1.0, 4096.0));
-  }
+  buffer.gridLo_[0] = lo[0];
+  buffer.gridLo_[1] = lo[1];
   buffer.perBin_ = 1.0 / binWidth;
 
   std::vector<Footprint> footprints;
@@ -360,8 +425,7 @@ std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
     Footprint f{std::uint32_t(i), p.key, 0, {0, 0}, {0, 0}};
     if (!p.wide) {
       for (int a = 0; a < 2; ++a) {
-        binRange(p.lo[a], p.hi[a], buffer.gridLo_[a], buffer.perBin_, buffer.bins_[a], f.lo[a],
-                 f.hi[a]);
+        binRange(p.lo[a], p.hi[a], buffer.gridLo_[a], buffer.perBin_, f.lo[a], f.hi[a]);
       }
     }
     const long long covered =
@@ -413,6 +477,11 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
   }
   // Rounding of a difference with the light, or of a distance.
   const double rounding = 0x1p-48 * 3.0 * largest;
+  const double towardsMiddle[3] = {0.5 * (double(from.lo[0]) + from.hi[0]) - light[0],
+                                   0.5 * (double(from.lo[1]) + from.hi[1]) - light[1],
+                                   0.5 * (double(from.lo[2]) + from.hi[2]) - light[2]};
+  const double x[3] = {1.0, 0.0, 0.0};
+  frameAlong(lengthOf(towardsMiddle) > 0.0 ? towardsMiddle : x, buffer.frame_);
 
   struct Placed {
     double axis[3]; // unit, from the light towards the prim
@@ -470,8 +539,13 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
     buffer.sides_[i] =
         sidesOf(prim, light, distance - ball.radius,
                 (reachOf(prim, conditioning, span) + buffer.maxEndGap_ + rounding) * kUp);
+    // In the frame's coordinates (orthonormal within 2^-50: angles move by
+    // far less than the 2^-30 the bins are padded by).
+    const double turned[3] = {dotOf(buffer.frame_[0], g), dotOf(buffer.frame_[1], g),
+                              dotOf(buffer.frame_[2], g)};
+    const double turnedLength = lengthOf(turned);
     for (int a = 0; a < 3; ++a) {
-      p.axis[a] = g[a] / gLength;
+      p.axis[a] = turned[a] / turnedLength;
     }
     angles.push_back(p.halfAngle);
   }
@@ -479,61 +553,62 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
     return std::nullopt;
   }
   // Near a face's centre a bin spans about 2 / bins radians.
-  double bins = std::ceil(kBinsAcrossCone / medianOf(angles));
   const double cap = std::min(kMaxBins, kBinsPerPrim * double(prims.size()) + 384.0);
-  bins = std::clamp(std::min(bins, std::floor(std::sqrt(cap / 6.0))), 1.0, 2048.0);
-  buffer.bins_[0] = buffer.bins_[1] = int(bins);
-  const double perBin = bins / 2.0;
-
+  double bins = std::clamp(std::ceil(kBinsAcrossCone / medianOf(angles)), 1.0, 0x1p20);
+  buffer.gridLo_[0] = buffer.gridLo_[1] = -1.0;
   std::vector<Footprint> footprints;
-  footprints.reserve(angles.size() * 2);
-  // A face's points have their major coordinate at least 1 / sqrt(3) of the
-  // length (less a margin for the roundings of the query's face choice).
-  const double faceFloor = 0.577;
-  for (std::size_t i = 0; i < prims.size(); ++i) {
-    const Placed &p = placed[i];
-    if (!std::isfinite(p.halfAngle)) {
-      if (buffer.alwaysTested_.size() == kMaxAlwaysTested) {
-        return std::nullopt;
-      }
-      buffer.alwaysTested_.push_back(std::uint32_t(i));
-      continue;
-    }
-    // Unit vectors within the half-angle of the axis are within this
-    // distance of it, coordinate by coordinate.
-    const double chord = p.halfAngle * kUp + 0x1p-30;
-    Footprint faces[6];
-    int faceCount = 0;
-    long long covered = 0;
-    for (int axis = 0; axis < 3; ++axis) {
-      for (int sign = 0; sign < 2; ++sign) {
-        const double major = sign == 0 ? p.axis[axis] : -p.axis[axis];
-        const double majorHi = major + chord;
-        if (majorHi < faceFloor) {
-          continue;
+  // Fewer bins when the faces' windows would hold too many.
+  for (int attempt = 0;; ++attempt) {
+    buffer.perBin_ = bins / 2.0;
+    buffer.alwaysTested_.clear();
+    footprints.clear();
+    footprints.reserve(angles.size() * 2);
+    // A face's points have their major coordinate at least 1 / sqrt(3) of the
+    // length (less a margin for the roundings of the query's face choice).
+    const double faceFloor = 0.577;
+    for (std::size_t i = 0; i < prims.size(); ++i) {
+      const Placed &p = placed[i];
+      Footprint faces[6];
+      int faceCount = 0;
+      long long covered = 0;
+      // Unit vectors within the half-angle of the axis are within this
+      // distance of it, coordinate by coordinate.
+      const double chord = p.halfAngle * kUp + 0x1p-30;
+      for (int axis = 0; axis < 3 && std::isfinite(p.halfAngle); ++axis) {
+        for (int sign = 0; sign < 2; ++sign) {
+          const double major = sign == 0 ? p.axis[axis] : -p.axis[axis];
+          const double majorHi = major + chord;
+          if (majorHi < faceFloor) {
+            continue;
+          }
+          const double majorLo = std::max(major - chord, faceFloor);
+          Footprint &f = faces[faceCount++];
+          f = {std::uint32_t(i), p.key, 2 * axis + sign, {0, 0}, {0, 0}};
+          for (int k = 0; k < 2; ++k) {
+            const double minor = p.axis[kAcross[axis][k]];
+            const double minorLo = std::max(minor - chord, -1.0);
+            const double minorHi = std::min(minor + chord, 1.0);
+            const double lo = std::min(minorLo / majorLo, minorLo / majorHi) - 0x1p-30;
+            const double hi = std::max(minorHi / majorLo, minorHi / majorHi) + 0x1p-30;
+            binRange(std::max(lo, -1.0), std::min(hi, 1.0), -1.0, buffer.perBin_, f.lo[k], f.hi[k]);
+          }
+          covered += (long long)(f.hi[0] - f.lo[0] + 1) * (long long)(f.hi[1] - f.lo[1] + 1);
         }
-        const double majorLo = std::max(major - chord, faceFloor);
-        Footprint &f = faces[faceCount++];
-        f = {std::uint32_t(i), p.key, 2 * axis + sign, {0, 0}, {0, 0}};
-        for (int k = 0; k < 2; ++k) {
-          const double minor = p.axis[kAcross[axis][k]];
-          const double minorLo = std::max(minor - chord, -1.0);
-          const double minorHi = std::min(minor + chord, 1.0);
-          const double lo = std::min(minorLo / majorLo, minorLo / majorHi) - 0x1p-30;
-          const double hi = std::max(minorHi / majorLo, minorHi / majorHi) + 0x1p-30;
-          binRange(lo, hi, -1.0, perBin, buffer.bins_[0], f.lo[k], f.hi[k]);
+      }
+      if (!std::isfinite(p.halfAngle) || covered > kWideFootprint) {
+        if (buffer.alwaysTested_.size() == kMaxAlwaysTested) {
+          return std::nullopt;
         }
-        covered += (long long)(f.hi[0] - f.lo[0] + 1) * (long long)(f.hi[1] - f.lo[1] + 1);
+        buffer.alwaysTested_.push_back(std::uint32_t(i));
+        continue;
       }
+      footprints.insert(footprints.end(), faces, faces + faceCount);
     }
-    if (covered > kWideFootprint) {
-      if (buffer.alwaysTested_.size() == kMaxAlwaysTested) {
-        return std::nullopt;
-      }
-      buffer.alwaysTested_.push_back(std::uint32_t(i));
-      continue;
+    const double area = windowArea(footprints);
+    if (area <= cap || attempt == 3) {
+      break;
     }
-    footprints.insert(footprints.end(), faces, faces + faceCount);
+    bins = std::max(1.0, std::floor(bins * std::sqrt(cap / area) * 0.95));
   }
   if (!buffer.fill(footprints, kEntriesPerPrim * double(prims.size()) + 4096.0)) {
     return std::nullopt;
@@ -546,7 +621,6 @@ bool LightBuffer::lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const {
   if (!inside(o, from_)) {
     return false;
   }
-  std::size_t bin;
   if (pointLight_) {
     if (kind != ShadowQuery::BeforeOne) {
       return false;
@@ -565,14 +639,12 @@ bool LightBuffer::lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const {
     if (!(distance * kDown >= minDistance_)) {
       return false;
     }
-    const double size[3] = {std::fabs(w[0]), std::fabs(w[1]), std::fabs(w[2])};
+    const double turned[3] = {dotOf(frame_[0], w), dotOf(frame_[1], w), dotOf(frame_[2], w)};
+    const double size[3] = {std::fabs(turned[0]), std::fabs(turned[1]), std::fabs(turned[2])};
     const int axis = size[0] >= size[1] && size[0] >= size[2] ? 0 : (size[1] >= size[2] ? 1 : 2);
-    const int face = 2 * axis + (w[axis] < 0.0 ? 1 : 0);
-    const double perBin = double(bins_[0]) / 2.0;
-    const int x = binOf(w[kAcross[axis][0]] / size[axis], -1.0, perBin, bins_[0]);
-    const int y = binOf(w[kAcross[axis][1]] / size[axis], -1.0, perBin, bins_[0]);
-    bin = (std::size_t(face) * std::size_t(bins_[0]) + std::size_t(y)) * std::size_t(bins_[0]) +
-          std::size_t(x);
+    const int face = 2 * axis + (turned[axis] < 0.0 ? 1 : 0);
+    at.begin = binOf(face, (turned[kAcross[axis][0]] / size[axis] + 1.0) * perBin_,
+                     (turned[kAcross[axis][1]] / size[axis] + 1.0) * perBin_, at.end);
     at.limit = distance * kUp;
     std::copy(w, w + 3, at.from);
   } else {
@@ -581,12 +653,9 @@ bool LightBuffer::lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const {
       return false;
     }
     const double p[3] = {o.x, o.y, o.z};
-    const int x = binOf(dotOf(p, across_[0]), gridLo_[0], perBin_, bins_[0]);
-    const int y = binOf(dotOf(p, across_[1]), gridLo_[1], perBin_, bins_[1]);
-    bin = std::size_t(y) * std::size_t(bins_[0]) + std::size_t(x);
-    at.limit = -dotOf(p, along_);
+    at.begin = binOf(0, (dotOf(p, frame_[1]) - gridLo_[0]) * perBin_,
+                     (dotOf(p, frame_[2]) - gridLo_[1]) * perBin_, at.end);
+    at.limit = -dotOf(p, frame_[0]);
   }
-  at.begin = entries_.data() + binStart_[bin];
-  at.end = entries_.data() + binStart_[bin + 1];
   return true;
 }

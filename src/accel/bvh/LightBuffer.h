@@ -45,7 +45,7 @@ public:
       return -1;
     }
     for (const std::uint32_t prim : alwaysTested_) {
-      if (test(prim)) {
+      if ((sides_.empty() || within(sides_[prim], at)) && test(prim)) {
         return 1;
       }
     }
@@ -104,17 +104,31 @@ private:
     int lo[2];
     int hi[2];
   };
+  // How many bins the faces' windows around these footprints hold.
+  static double windowArea(const std::vector<Footprint> &footprints);
   // False when they would take more than `maxEntries` entries.
   bool fill(std::vector<Footprint> &footprints, double maxEntries);
 
+  // A face's bins: the rectangle its footprints touch, row by row.
+  struct Window {
+    int lo[2];
+    int size[2]; // 0: no bins
+    std::uint32_t first;
+  };
+  // The bin of (x, y) on a face, clamped into its window (any bin of the
+  // window holds every prim the clamped-away bins would).
+  const Entry *binOf(int face, double x, double y, const Entry *&end) const;
+
   bool pointLight_ = false;
-  // Direction light: the direction covered, and the grid across it.
+  // Row 0 along the direction of a direction light, or towards the middle of
+  // the region from a point light (so that the shapes fall near the middle of
+  // a cube face, where its bins are smallest); rows 1 and 2 across it.
+  double frame_[3][3] = {};
+  // Direction light: the direction covered, and where the grid across it starts.
   Vec3 direction_;
-  double across_[2][3] = {};
-  double along_[3] = {};
   double gridLo_[2] = {};
-  double perBin_ = 0.0; // bins per unit of length
-  int bins_[2] = {};
+  double perBin_ = 0.0; // bins per unit: of length, or of a cube face's coordinates
+  Window windows_[6] = {};
   // Point light: its position, and per cube face bins x bins.
   double light_[3] = {};
   double maxEndGap_ = 0.0;   // largest |o + d - light| covered
