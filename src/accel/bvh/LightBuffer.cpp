@@ -19,10 +19,18 @@ constexpr double kMaxCoordinate = 0x1p19;
 constexpr double kBinsPerPrim = 32.0;
 constexpr double kMaxBins = 0x1p22;
 constexpr std::size_t kMaxAlwaysTested = 16;
-// A prim whose footprint covers more bins than this is tested by every query;
-// and the bins hold at most kEntriesPerPrim entries per prim in all.
-constexpr long long kWideFootprint = 65536;
+// The bins hold at most kEntriesPerPrim entries per prim in all (and 4,096
+// more); a prim whose footprint covers more than a 32nd of that is tested by
+// every query instead.
 constexpr double kEntriesPerPrim = 64.0;
+
+double entryBudget(std::size_t prims) {
+  return kEntriesPerPrim * double(prims) + 4096.0;
+}
+
+bool tooWide(long long covered, std::size_t prims) {
+  return double(covered) > entryBudget(prims) / 32.0;
+}
 // Seen from a point light, a prim wider than this (radians, half-angle) is
 // tested by every query.
 constexpr double kWideAngle = 0.3;
@@ -430,7 +438,7 @@ std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
     }
     const long long covered =
         (long long)(f.hi[0] - f.lo[0] + 1) * (long long)(f.hi[1] - f.lo[1] + 1);
-    if (p.wide || covered > kWideFootprint) {
+    if (p.wide || tooWide(covered, prims.size())) {
       if (buffer.alwaysTested_.size() == kMaxAlwaysTested) {
         return std::nullopt;
       }
@@ -439,7 +447,7 @@ std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
     }
     footprints.push_back(f);
   }
-  if (!buffer.fill(footprints, kEntriesPerPrim * double(prims.size()) + 4096.0)) {
+  if (!buffer.fill(footprints, entryBudget(prims.size()))) {
     return std::nullopt;
   }
   return buffer;
@@ -595,7 +603,7 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
           covered += (long long)(f.hi[0] - f.lo[0] + 1) * (long long)(f.hi[1] - f.lo[1] + 1);
         }
       }
-      if (!std::isfinite(p.halfAngle) || covered > kWideFootprint) {
+      if (!std::isfinite(p.halfAngle) || tooWide(covered, prims.size())) {
         if (buffer.alwaysTested_.size() == kMaxAlwaysTested) {
           return std::nullopt;
         }
@@ -610,7 +618,7 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
     }
     bins = std::max(1.0, std::floor(bins * std::sqrt(cap / area) * 0.95));
   }
-  if (!buffer.fill(footprints, kEntriesPerPrim * double(prims.size()) + 4096.0)) {
+  if (!buffer.fill(footprints, entryBudget(prims.size()))) {
     return std::nullopt;
   }
   return buffer;
