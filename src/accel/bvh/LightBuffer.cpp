@@ -42,7 +42,7 @@ constexpr double kNearLight = 0x1p-6;
 constexpr double kEndGap = 0x1p-20;
 // Bins across the median footprint.
 constexpr double kBinsAcrossFootprint = 3.0;
-constexpr double kBinsAcrossCone = 1.5;
+constexpr double kBinsAcrossCone = 2.0;
 
 // At least asin(x), for 0 <= x < 1: tan(asin x) = x / sqrt(1 - x^2).
 double angleAbove(double x) {
@@ -235,6 +235,11 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
     lo[f][0] = lo[f][1] = INT32_MAX;
     hi[f][0] = hi[f][1] = INT32_MIN;
   }
+  // Every footprint spans at least one bin on each axis.
+  footprints.erase(
+      std::remove_if(footprints.begin(), footprints.end(),
+                     [](const Footprint &f) { return f.lo[0] > f.hi[0] || f.lo[1] > f.hi[1]; }),
+      footprints.end());
   for (const Footprint &f : footprints) {
     total += double(f.hi[0] - f.lo[0] + 1) * double(f.hi[1] - f.lo[1] + 1);
     for (int a = 0; a < 2; ++a) {
@@ -263,11 +268,20 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
   binStart_.assign(std::size_t(bins) + 1, 0);
   const auto forEachBin = [&](const Footprint &f, auto visit) {
     const Window &window = windows_[f.face];
+    const Carve carve = carveFor(f);
     for (int y = f.lo[1]; y <= f.hi[1]; ++y) {
       const std::size_t row =
           window.first + std::size_t(y - window.lo[1]) * std::size_t(window.size[0]);
+      double atRow[3];
+      for (int k = 0; k < 3; ++k) {
+        atRow[k] = carve.at[k] + carve.perY[k] * y;
+      }
       for (int x = f.lo[0]; x <= f.hi[0]; ++x) {
-        visit(row + std::size_t(x - window.lo[0]));
+        if (atRow[0] + carve.perX[0] * x >= carve.least[0] &&
+            atRow[1] + carve.perX[1] * x >= carve.least[1] &&
+            atRow[2] + carve.perX[2] * x >= carve.least[2]) {
+          visit(row + std::size_t(x - window.lo[0]));
+        }
       }
     }
   };
@@ -275,8 +289,16 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
   std::sort(footprints.begin(), footprints.end(), [](const Footprint &a, const Footprint &b) {
     return a.key < b.key || (a.key == b.key && a.prim < b.prim);
   });
-  for (const Footprint &f : footprints) {
-    forEachBin(f, [&](std::size_t bin) { ++binStart_[bin + 1]; });
+  // The bins each footprint keeps, in order, then a counting sort into them.
+  std::vector<std::uint32_t> kept;
+  kept.reserve(std::size_t(total / 2));
+  std::vector<std::uint32_t> keptUntil(footprints.size());
+  for (std::size_t i = 0; i < footprints.size(); ++i) {
+    forEachBin(footprints[i], [&](std::size_t bin) {
+      ++binStart_[bin + 1];
+      kept.push_back(std::uint32_t(bin));
+    });
+    keptUntil[i] = std::uint32_t(kept.size());
   }
   const std::size_t count = binStart_.size() - 1;
   for (std::size_t bin = 0; bin < count; ++bin) {
@@ -284,11 +306,53 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
   }
   entries_.resize(binStart_[count]);
   std::vector<std::uint32_t> next(binStart_.begin(), binStart_.end() - 1);
-  for (const Footprint &f : footprints) {
-    forEachBin(f, [&](std::size_t bin) { entries_[next[bin]++] = {f.key, f.prim}; });
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < footprints.size(); ++i) {
+    for (; at < keptUntil[i]; ++at) {
+      entries_[next[kept[at]]++] = {footprints[i].key, footprints[i].prim};
+    }
   }
   std::vector<Footprint>().swap(footprints);
   return true;
+}
+
+LightBuffer::Carve LightBuffer::carveFor(const Footprint &f) const {
+  Carve carve{{}, {}, {}, {-INFINITY, -INFINITY, -INFINITY}};
+  if (!pointLight_ || !std::isfinite(sides_[f.prim].margin[0])) {
+    return carve;
+  }
+  const Sides &sides = sides_[f.prim];
+  // A bin's directions (with the query's roundings) lie within asin(h / |m|)
+  // of the direction of its middle m on the face's plane at unit distance
+  // (h: half the bin's diagonal, padded; |m| >= 1). Side k keeps the bin
+  // when n.m / |m| >= -margin - asin(h / |m|), for which
+  // n.m >= -margin * (the largest |m| of the footprint) - h / sqrt(1 - h^2)
+  // suffices; n.m is linear in the bin's (x, y).
+  const double h = std::min((0.7072 + 0x1p-20) / perBin_, 0.5);
+  const double spread = angleAbove(h) + 0x1p-30;
+  const double s[2] = {
+      std::max(std::fabs(f.lo[0] / perBin_ - 1.0), std::fabs((f.hi[0] + 1) / perBin_ - 1.0)),
+      std::max(std::fabs(f.lo[1] / perBin_ - 1.0), std::fabs((f.hi[1] + 1) / perBin_ - 1.0))};
+  const double longest = std::sqrt(1.0 + s[0] * s[0] + s[1] * s[1]) * kUp;
+  const int axis = f.face / 2;
+  const double sign = f.face % 2 == 0 ? 1.0 : -1.0;
+  for (int k = 0; k < 3; ++k) {
+    // The normal in the frame's coordinates: n.(R^-1 m) = (R n).m, R
+    // orthonormal within 2^-50.
+    double turned[3];
+    for (int r = 0; r < 3; ++r) {
+      turned[r] = sides.normal[k][0] * frame_[r][0] + sides.normal[k][1] * frame_[r][1] +
+                  sides.normal[k][2] * frame_[r][2];
+    }
+    const double across0 = turned[kAcross[axis][0]];
+    const double across1 = turned[kAcross[axis][1]];
+    const double middle = 0.5 / perBin_ - 1.0;
+    carve.at[k] = sign * turned[axis] + across0 * middle + across1 * middle;
+    carve.perX[k] = across0 / perBin_;
+    carve.perY[k] = across1 / perBin_;
+    carve.least[k] = -sides.margin[k] * longest - spread - 0x1p-30;
+  }
+  return carve;
 }
 
 const LightBuffer::Entry *LightBuffer::binOf(int face, double x, double y,
@@ -590,16 +654,24 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
             continue;
           }
           const double majorLo = std::max(major - chord, faceFloor);
-          Footprint &f = faces[faceCount++];
-          f = {std::uint32_t(i), p.key, 2 * axis + sign, {0, 0}, {0, 0}};
+          Footprint f{std::uint32_t(i), p.key, 2 * axis + sign, {0, 0}, {0, 0}};
+          bool touched = true;
           for (int k = 0; k < 2; ++k) {
             const double minor = p.axis[kAcross[axis][k]];
             const double minorLo = std::max(minor - chord, -1.0);
             const double minorHi = std::min(minor + chord, 1.0);
-            const double lo = std::min(minorLo / majorLo, minorLo / majorHi) - 0x1p-30;
-            const double hi = std::max(minorHi / majorLo, minorHi / majorHi) + 0x1p-30;
-            binRange(std::max(lo, -1.0), std::min(hi, 1.0), -1.0, buffer.perBin_, f.lo[k], f.hi[k]);
+            // A face's directions have these coordinates in [-1, 1].
+            const double lo =
+                std::max(std::min(minorLo / majorLo, minorLo / majorHi) - 0x1p-30, -1.0);
+            const double hi =
+                std::min(std::max(minorHi / majorLo, minorHi / majorHi) + 0x1p-30, 1.0);
+            touched = touched && lo <= hi;
+            binRange(lo, hi, -1.0, buffer.perBin_, f.lo[k], f.hi[k]);
           }
+          if (!touched) {
+            continue;
+          }
+          faces[faceCount++] = f;
           covered += (long long)(f.hi[0] - f.lo[0] + 1) * (long long)(f.hi[1] - f.lo[1] + 1);
         }
       }

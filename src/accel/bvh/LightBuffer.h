@@ -104,6 +104,17 @@ private:
     int lo[2];
     int hi[2];
   };
+  // Which bins of a footprint its prim may be met from: seen from a point
+  // light, those whose directions come near enough the triangle's edge
+  // planes; side k keeps bin (x, y) when at + perX x + perY y >= least
+  // (every bin with -inf).
+  struct Carve {
+    double at[3];
+    double perX[3];
+    double perY[3];
+    double least[3];
+  };
+  Carve carveFor(const Footprint &f) const;
   // How many bins the faces' windows around these footprints hold.
   static double windowArea(const std::vector<Footprint> &footprints);
   // False when they would take more than `maxEntries` entries.
