@@ -136,11 +136,9 @@ int main(int argc, char **argv) {
     if (structure == "flat") {
       shapes = std::make_unique<FlatIntersector>(scene.shapes, level);
     } else {
-      shapes = makeIntersector(scene.shapes,
-                               structure == "list"  ? Structure::List
-                               : structure == "bvh" ? Structure::Bvh
-                                                    : Structure::Auto,
-                               scene.pointLights, scene.directionLights);
+      shapes = makeIntersector(scene, structure == "list"  ? Structure::List
+                                      : structure == "bvh" ? Structure::Bvh
+                                                           : Structure::Auto);
     }
     const double built =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();

@@ -62,11 +62,13 @@ std::vector<Candidate> fastIntersectors(const Scene &scene) {
   for (const DirectionLight *light = scene.directionLights; light != nullptr; light = light->next) {
     lit.directionLights.push_back(light->direction);
   }
+  lit.eye = scene.eye;
+  lit.eyeBuffer = true;
   if (!lit.pointLights.empty() || !lit.directionLights.empty()) {
-    all.push_back({"bvh told the lights, with light buffers",
+    all.push_back({"bvh told the lights and the eye, with light buffers",
                    std::make_unique<BvhIntersector>(scene.shapes, lit), true});
     lit.lightBuffersUpTo = 0;
-    all.push_back({"bvh told the lights, without light buffers",
+    all.push_back({"bvh told the lights and the eye, without light buffers",
                    std::make_unique<BvhIntersector>(scene.shapes, lit), true});
   }
   return all;
@@ -332,9 +334,18 @@ void meshUnderLights(RandomScene &random, Scene &scene, int s) {
   scene.eye = random.inCube(corner, 20 * cell);
 }
 
-// Shadow rays exactly as the tracer makes them, from where a random ray hits
-// (or from a random point on a shape) towards a random light of the scene.
+// Every third ray from the eye, aimed at a point on a shape (a vertex, an
+// edge or inside) with a length of 1/4 to 4; the others shadow rays exactly
+// as the tracer makes them, from where a random ray hits (or from a random
+// point on a shape) towards a random light of the scene.
 Ray fromHitPointsTowardsLights(RandomScene &random, const Probe &p, int r) {
+  if (r % 3 == 0) {
+    const Shape *aim = p.shapes[std::size_t(random.whole(0, int(p.shapes.size()) - 1))];
+    Vec3 d = sub(random.pointOn(*aim), p.scene.eye);
+    const float length = std::sqrt(dot(d, d));
+    const float wanted = random.logUniform(0.25f, 4.0f);
+    return Ray(p.scene.eye, length > 0.0f ? scale(d, wanted / length) : d);
+  }
   const Ray seeing = randomRay(random, p, r);
   const Hit hit = p.list.nearest(seeing);
   const Shape *on = p.shapes[std::size_t(random.whole(0, int(p.shapes.size()) - 1))];
@@ -490,7 +501,8 @@ TEST(BvhIntersector, LargeNodesBuildTheSameTreeFourLanesAtATime) {
 // Otherwise the light-buffer comparisons above could pass with every shadow
 // ray taking the hierarchy: nearly every light gets a buffer (one whose plane
 // holds many triangles may not), and the shadow rays the tracer makes from the
-// mesh and its floor are then answered without a box test.
+// mesh and its floor, and the rays from the eye, are then answered without a
+// box test.
 TEST(BvhIntersector, AnswersTheTracersShadowRaysFromLightBuffers) {
   RandomScene random(43);
   std::size_t buffers = 0;
@@ -508,8 +520,10 @@ TEST(BvhIntersector, AnswersTheTracersShadowRaysFromLightBuffers) {
     for (const DirectionLight *l = scene.directionLights; l != nullptr; l = l->next) {
       lit.directionLights.push_back(l->direction);
     }
+    lit.eye = scene.eye;
+    lit.eyeBuffer = true;
     const BvhIntersector hierarchy(scene.shapes, lit);
-    buffers += hierarchy.lightBuffers().size();
+    buffers += hierarchy.lightBuffers().size() + hierarchy.eyeBuffer().size();
     const ListIntersector list(scene.shapes);
     const Probe probe{scene, shapes, list, hierarchy, 20};
     for (int r = 0; r < kRays; ++r) {
@@ -518,12 +532,16 @@ TEST(BvhIntersector, AnswersTheTracersShadowRaysFromLightBuffers) {
           std::fabs(ray.direction.x * ray.direction.x + ray.direction.y * ray.direction.y +
                     ray.direction.z * ray.direction.z - 1.0f) > 1e-3f;
       BvhIntersector::TestCounts counts;
-      hierarchy.blocked(ray, towardsPoint ? ShadowQuery::BeforeOne : ShadowQuery::TowardsDirection,
-                        counts);
+      if (r % 3 == 0) {
+        hierarchy.nearest(ray, counts);
+      } else {
+        hierarchy.blocked(
+            ray, towardsPoint ? ShadowQuery::BeforeOne : ShadowQuery::TowardsDirection, counts);
+      }
       boxed += counts.boxes > 0;
     }
   }
-  EXPECT_GE(buffers, 6u * kScenes - 2);
+  EXPECT_GE(buffers, 7u * kScenes - 2);
   EXPECT_LE(boxed, kScenes * kRays / 8);
 }
 

@@ -38,11 +38,7 @@ Structure chooseStructure(const Shape *shapes) {
   return Structure::Flat;
 }
 
-} // namespace
-
-std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure structure,
-                                             const PointLight *pointLights,
-                                             const DirectionLight *directionLights) {
+std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, const Scene *scene) {
   if (structure == Structure::Auto) {
     structure = chooseStructure(shapes);
   }
@@ -50,11 +46,16 @@ std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure stru
     switch (structure) {
     case Structure::Bvh: {
       BvhOptions options;
-      for (const PointLight *light = pointLights; light != nullptr; light = light->next) {
-        options.pointLights.push_back(light->position);
-      }
-      for (const DirectionLight *light = directionLights; light != nullptr; light = light->next) {
-        options.directionLights.push_back(light->direction);
+      if (scene != nullptr) {
+        for (const PointLight *light = scene->pointLights; light != nullptr; light = light->next) {
+          options.pointLights.push_back(light->position);
+        }
+        for (const DirectionLight *light = scene->directionLights; light != nullptr;
+             light = light->next) {
+          options.directionLights.push_back(light->direction);
+        }
+        options.eye = scene->eye;
+        options.eyeBuffer = true;
       }
       return std::make_unique<BvhIntersector>(shapes, options);
     }
@@ -67,4 +68,14 @@ std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure stru
   } catch (const std::bad_alloc &) {
   }
   return std::make_unique<ListIntersector>(shapes);
+}
+
+} // namespace
+
+std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure structure) {
+  return make(shapes, structure, nullptr);
+}
+
+std::unique_ptr<Intersector> makeIntersector(const Scene &scene, Structure structure) {
+  return make(scene.shapes, structure, &scene);
 }

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "accel/Intersector.h"
-#include "scene/Lights.h"
+#include "scene/Scene.h"
 
 // The structures that can answer the shape queries. All give the same
 // answers; only the time differs.
@@ -18,9 +18,11 @@ enum class Structure {
 // The structure of the given kind over the shape list starting at `shapes`.
 // The flat arrays and the bvh copy the shapes' geometry; when the copies do
 // not fit in memory the list walk answers instead, with the same results.
-// The shapes must outlive the structure. The bvh answers shadow rays towards
-// the given lights (lists, may be null) faster.
+// The shapes must outlive the structure.
 std::unique_ptr<Intersector> makeIntersector(const Shape *shapes,
-                                             Structure structure = Structure::Auto,
-                                             const PointLight *pointLights = nullptr,
-                                             const DirectionLight *directionLights = nullptr);
+                                             Structure structure = Structure::Auto);
+
+// The same for a scene's shapes; the bvh also answers shadow rays towards the
+// scene's lights, and rays from its eye, faster.
+std::unique_ptr<Intersector> makeIntersector(const Scene &scene,
+                                             Structure structure = Structure::Auto);

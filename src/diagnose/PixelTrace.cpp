@@ -95,8 +95,7 @@ PixelTrace explainPixel(const Scene &scene, int width, int height, int x, int y)
   trace.y = y;
   trace.width = width;
   trace.height = height;
-  const std::unique_ptr<Intersector> shapes =
-      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights, scene.directionLights);
+  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, Structure::Auto);
   const RayTracer tracer;
   const RayTracer::CameraRays rays = RayTracer::cameraRays(scene, width, height);
   RecordingObserver observer(scene, trace);

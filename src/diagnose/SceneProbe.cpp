@@ -126,8 +126,7 @@ bool seenAndLitFromBehind(const Scene &scene, const Triangle &t) {
 
 ProbeResult probeRender(const Scene &scene, int width, int height) {
   ProbeResult probe;
-  const std::unique_ptr<Intersector> shapes =
-      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights, scene.directionLights);
+  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, Structure::Auto);
   const RayTracer tracer;
   const RayTracer::CameraRays rays = RayTracer::cameraRays(scene, width, height);
   ProbeObserver observer(scene);

@@ -50,8 +50,7 @@ RayTracer::CameraRays RayTracer::cameraRays(const Scene &scene, int width, int h
 }
 
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height) const {
-  const std::unique_ptr<Intersector> shapes =
-      makeIntersector(scene.shapes, Structure::Auto, scene.pointLights, scene.directionLights);
+  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, Structure::Auto);
   return render(scene, width, height, *shapes, 0);
 }
 

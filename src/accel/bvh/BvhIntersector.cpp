@@ -715,11 +715,17 @@ void BvhIntersector::makeLightBuffers(const BvhOptions &options) {
   for (std::size_t k = 0; k < options.pointLights.size() && k < kMaxLights; ++k) {
     lights.emplace_back(true, options.pointLights[k]);
   }
+  // The eye last.
+  if (options.eyeBuffer) {
+    lights.emplace_back(true, options.eye);
+  }
   std::vector<std::optional<LightBuffer>> made(lights.size());
   const auto makeEvery = [&](std::size_t first) {
     for (std::size_t k = first; k < lights.size(); k += 2) {
-      made[k] = lights[k].first ? LightBuffer::towardsPoint(lights[k].second, prims_, from)
-                                : LightBuffer::towardsDirection(lights[k].second, prims_, from);
+      made[k] = !lights[k].first ? LightBuffer::towardsDirection(lights[k].second, prims_, from)
+                : options.eyeBuffer && k + 1 == lights.size()
+                    ? LightBuffer::fromEye(lights[k].second, prims_, from)
+                    : LightBuffer::towardsPoint(lights[k].second, prims_, from);
     }
   };
   if (lights.size() > 1 && prims_.size() >= options.parallelLightBuffersFrom) {
@@ -728,9 +734,10 @@ void BvhIntersector::makeLightBuffers(const BvhOptions &options) {
     makeEvery(0);
     makeEvery(1);
   }
-  for (std::optional<LightBuffer> &buffer : made) {
-    if (buffer) {
-      lightBuffers_.push_back(std::move(*buffer));
+  for (std::size_t k = 0; k < made.size(); ++k) {
+    if (made[k]) {
+      (options.eyeBuffer && k + 1 == made.size() ? eyeBuffer_ : lightBuffers_)
+          .push_back(std::move(*made[k]));
     }
   }
 }
@@ -955,6 +962,26 @@ bool BvhIntersector::walkOneBoxAtATime(const RayBounds &bounds, TestCounts &coun
 }
 
 template <bool count> Hit BvhIntersector::nearestIn(const Ray &ray, TestCounts &counts) const {
+  if (!eyeBuffer_.empty()) {
+    RankedHit best;
+    const auto offer = [&](std::uint32_t i) {
+      if constexpr (count) {
+        ++counts.shapes;
+      }
+      const Prim &prim = prims_[i];
+      best.offer(intersectPrim(prim, ray), prim.position & ~kSphereBit, primShapes_[i]);
+    };
+    // The always-tested shapes (a floor) first: their hit cuts the candidates short.
+    const auto first = [&] {
+      if (!alwaysTested_.empty()) {
+        nearestAlwaysTested(ray, flat::RayConstants(ray, flat::RayConstants::Shapes::TrianglesOnly),
+                            best);
+      }
+    };
+    if (eyeBuffer_[0].nearest(ray, first, offer, [&] { return best.t; })) {
+      return best.hit();
+    }
+  }
   RayBounds bounds;
   if (!usable(ray, bounds)) {
     return list_.nearest(ray);

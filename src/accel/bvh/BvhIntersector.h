@@ -41,6 +41,11 @@ struct BvhOptions {
   // shapes; in larger ones, or with 0, by the hierarchy. The answers are
   // the same.
   std::size_t lightBuffersUpTo = 262144;
+  // Where the camera is: nearest-hit rays from it are answered from a
+  // buffer like a point light's (when `eyeBuffer` and the scene gets light
+  // buffers). The answers are the same.
+  Vec3 eye = {};
+  bool eyeBuffer = false;
   // From this many shapes the lights' buffers are made on two threads.
   std::size_t parallelLightBuffersFrom = 2000;
 };
@@ -124,8 +129,9 @@ public:
   std::size_t alwaysTestedCount() const { return alwaysTested_.size(); }
   // Triangles set aside from the light tables, over all lights.
   std::size_t setAsideCount() const { return setAside_.size(); }
-  // The light buffers made, direction lights' first.
+  // The light buffers made, direction lights' first, and the eye's.
   const std::vector<LightBuffer> &lightBuffers() const { return lightBuffers_; }
+  const std::vector<LightBuffer> &eyeBuffer() const { return eyeBuffer_; }
   // Bytes held for the hierarchy: nodes, prims and their shape pointers.
   std::size_t memoryBytes() const;
   // The nodes (root first) and prims in leaf order, for inspection.
@@ -261,5 +267,6 @@ private:
   std::vector<std::uint32_t> setAside_;
   std::vector<std::uint32_t> setAsideFrom_;
   std::vector<LightBuffer> lightBuffers_;
-  double maxCoordinate_ = 0.0; // largest box coordinate, for plane rounding
+  std::vector<LightBuffer> eyeBuffer_; // one or none
+  double maxCoordinate_ = 0.0;         // largest box coordinate, for plane rounding
 };

@@ -40,6 +40,10 @@ constexpr double kNearLight = 0x1p-6;
 // Largest |o + d - light| covered, as a share of the farthest point of the
 // region: the tracer's rays stay within 2^-23 of it.
 constexpr double kEndGap = 0x1p-20;
+// Rays from the eye a buffer covers have |d| at most this (a camera's rays
+// are a little longer than 1, up to about 4 for a field of view of 150
+// degrees); their reach grows with it.
+constexpr double kLongestFromEye = 4.0;
 // Bins across the median footprint.
 constexpr double kBinsAcrossFootprint = 3.0;
 constexpr double kBinsAcrossCone = 2.0;
@@ -520,6 +524,17 @@ std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
 std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
                                                      const std::vector<Prim> &prims,
                                                      const Region &from) {
+  return aroundPoint(position, prims, from, false);
+}
+
+std::optional<LightBuffer>
+LightBuffer::fromEye(const Vec3 &position, const std::vector<Prim> &prims, const Region &from) {
+  return aroundPoint(position, prims, from, true);
+}
+
+std::optional<LightBuffer> LightBuffer::aroundPoint(const Vec3 &position,
+                                                    const std::vector<Prim> &prims,
+                                                    const Region &from, bool eye) {
   const double light[3] = {position.x, position.y, position.z};
   const double largest =
       std::max({largestIn(from), std::fabs(light[0]), std::fabs(light[1]), std::fabs(light[2])});
@@ -528,6 +543,7 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
   }
   LightBuffer buffer;
   buffer.pointLight_ = true;
+  buffer.eye_ = eye;
   buffer.from_ = from;
   std::copy(light, light + 3, buffer.light_);
   // The farthest point of the region from the light bounds |o - light|.
@@ -539,12 +555,13 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
   }
   const double farthest = lengthOf(far) * kUp;
   const double span = lengthOf(diagonal) * kUp; // bounds |o - v0|
-  buffer.maxEndGap_ = kEndGap * farthest;
-  buffer.minDistance_ = kNearLight * farthest;
-  // |d| lies within the end gap of |o - light|.
-  const double longest = (farthest + buffer.maxEndGap_) * kUp;
+  buffer.maxEndGap_ = eye ? 0.0 : kEndGap * farthest;
+  buffer.minDistance_ = eye ? 0.0 : kNearLight * farthest;
+  // Towards a light |d| lies within the end gap of |o - light|; from the eye
+  // it is at most kLongestFromEye.
+  const double longest = eye ? kLongestFromEye : (farthest + buffer.maxEndGap_) * kUp;
   const double shortest = (buffer.minDistance_ - buffer.maxEndGap_) * kDown;
-  if (!(shortest >= bvh::kMinDirectionLength)) {
+  if (!eye && !(shortest >= bvh::kMinDirectionLength)) {
     return std::nullopt;
   }
   // Rounding of a difference with the light, or of a distance.
@@ -580,7 +597,7 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
     double m[3];
     bvh::crossInDouble(prim.b, prim.c, m);
     const double mLength = lengthOf(m) * kDown;
-    if (mLength > 0.0) {
+    if (!eye && mLength > 0.0) {
       const double x[3] = {light[0] - prim.a.x, light[1] - prim.a.y, light[2] - prim.a.z};
       const double away = std::fabs(x[0]) + std::fabs(x[1]) + std::fabs(x[2]);
       const double plane =
@@ -595,8 +612,10 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
       }
     }
     const Ball ball = ballAround(prim);
-    const double grown =
-        (ball.radius + reachOf(prim, conditioning, span) + buffer.maxEndGap_ + rounding) * kUp;
+    // From the eye, |o - v0| is known.
+    const double v0[3] = {prim.a.x - light[0], prim.a.y - light[1], prim.a.z - light[2]};
+    const double reach = reachOf(prim, conditioning, eye ? lengthOf(v0) * kUp : span);
+    const double grown = (ball.radius + reach + buffer.maxEndGap_ + rounding) * kUp;
     const double g[3] = {ball.centre[0] - light[0], ball.centre[1] - light[1],
                          ball.centre[2] - light[2]};
     const double gLength = lengthOf(g);
@@ -609,8 +628,7 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
     }
     p.halfAngle = angleAbove(grown / distance) + 0x1p-30;
     buffer.sides_[i] =
-        sidesOf(prim, light, distance - ball.radius,
-                (reachOf(prim, conditioning, span) + buffer.maxEndGap_ + rounding) * kUp);
+        sidesOf(prim, light, distance - ball.radius, (reach + buffer.maxEndGap_ + rounding) * kUp);
     // In the frame's coordinates (orthonormal within 2^-50: angles move by
     // far less than the 2^-30 the bins are padded by).
     const double turned[3] = {dotOf(buffer.frame_[0], g), dotOf(buffer.frame_[1], g),
@@ -696,13 +714,39 @@ std::optional<LightBuffer> LightBuffer::towardsPoint(const Vec3 &position,
   return buffer;
 }
 
+bool LightBuffer::lookUpFromEye(const Ray &ray, Lookup &at) const {
+  const Vec3 &o = ray.origin;
+  if (!eye_ || !(o.x == float(light_[0])) || !(o.y == float(light_[1])) ||
+      !(o.z == float(light_[2]))) {
+    return false;
+  }
+  const double w[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+  const double length = lengthOf(w);
+  if (!(length <= kLongestFromEye * kDown && length >= bvh::kMinDirectionLength * kUp)) {
+    return false;
+  }
+  at.begin = binAround(w, at.end);
+  at.limit = length * (1.0 + 0x1p-38);
+  std::copy(w, w + 3, at.from);
+  return true;
+}
+
+const LightBuffer::Entry *LightBuffer::binAround(const double w[3], const Entry *&end) const {
+  const double turned[3] = {dotOf(frame_[0], w), dotOf(frame_[1], w), dotOf(frame_[2], w)};
+  const double size[3] = {std::fabs(turned[0]), std::fabs(turned[1]), std::fabs(turned[2])};
+  const int axis = size[0] >= size[1] && size[0] >= size[2] ? 0 : (size[1] >= size[2] ? 1 : 2);
+  const int face = 2 * axis + (turned[axis] < 0.0 ? 1 : 0);
+  return binOf(face, (turned[kAcross[axis][0]] / size[axis] + 1.0) * perBin_,
+               (turned[kAcross[axis][1]] / size[axis] + 1.0) * perBin_, end);
+}
+
 bool LightBuffer::lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const {
   const Vec3 &o = ray.origin;
   if (!inside(o, from_)) {
     return false;
   }
   if (pointLight_) {
-    if (kind != ShadowQuery::BeforeOne) {
+    if (eye_ || kind != ShadowQuery::BeforeOne) {
       return false;
     }
     // The ray must end next to the light: o + d within the end gap of it.
@@ -719,12 +763,7 @@ bool LightBuffer::lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const {
     if (!(distance * kDown >= minDistance_)) {
       return false;
     }
-    const double turned[3] = {dotOf(frame_[0], w), dotOf(frame_[1], w), dotOf(frame_[2], w)};
-    const double size[3] = {std::fabs(turned[0]), std::fabs(turned[1]), std::fabs(turned[2])};
-    const int axis = size[0] >= size[1] && size[0] >= size[2] ? 0 : (size[1] >= size[2] ? 1 : 2);
-    const int face = 2 * axis + (turned[axis] < 0.0 ? 1 : 0);
-    at.begin = binOf(face, (turned[kAcross[axis][0]] / size[axis] + 1.0) * perBin_,
-                     (turned[kAcross[axis][1]] / size[axis] + 1.0) * perBin_, at.end);
+    at.begin = binAround(w, at.end);
     at.limit = distance * kUp;
     std::copy(w, w + 3, at.from);
   } else {

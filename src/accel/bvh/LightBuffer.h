@@ -35,6 +35,38 @@ public:
   towardsDirection(const Vec3 &direction, const std::vector<Prim> &prims, const Region &from);
   static std::optional<LightBuffer>
   towardsPoint(const Vec3 &position, const std::vector<Prim> &prims, const Region &from);
+  // Nearest-hit rays from the eye: they all start at one point, as shadow
+  // rays towards a point light all end at one.
+  static std::optional<LightBuffer> fromEye(const Vec3 &position, const std::vector<Prim> &prims,
+                                            const Region &from);
+
+  // For a ray from the eye: false when the buffer does not cover it; else
+  // `first()` has been called (for the shapes outside the buffer), then
+  // `offer(prim)` for every candidate that could report a hit at or below
+  // `bestT()` (nearest first, about), so the hits offered rank as the list
+  // walk's.
+  template <class First, class Offer, class BestT>
+  bool nearest(const Ray &ray, First &&first, Offer &&offer, BestT &&bestT) const {
+    Lookup at;
+    if (!lookUpFromEye(ray, at)) {
+      return false;
+    }
+    first();
+    for (const std::uint32_t prim : alwaysTested_) {
+      if (within(sides_[prim], at)) {
+        offer(prim);
+      }
+    }
+    // A candidate's hits lie at least its key from the eye: at t >= key / |d|.
+    double reach = double(bestT()) * at.limit;
+    for (const Entry *entry = at.begin; entry != at.end && entry->key <= reach; ++entry) {
+      if (within(sides_[entry->prim], at)) {
+        offer(entry->prim);
+        reach = double(bestT()) * at.limit;
+      }
+    }
+    return true;
+  }
 
   // -1 when the buffer does not cover this shadow ray; else 1 when `test`
   // held for one of the ray's candidates (it is asked in an order of the
@@ -72,7 +104,7 @@ public:
     const Entry *begin;
     const Entry *end;
     double limit;
-    double from[3]; // point light: o - light
+    double from[3]; // point light: o - light; eye: d
   };
   // Seen from a point light, the planes through the light and each edge of a
   // triangle: a ray whose start o has n.(o - light) < -margin |o - light|
@@ -95,6 +127,11 @@ private:
     return true;
   }
   bool lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const;
+  bool lookUpFromEye(const Ray &ray, Lookup &at) const;
+  // The bin of the direction w seen from the point.
+  const Entry *binAround(const double w[3], const Entry *&end) const;
+  static std::optional<LightBuffer>
+  aroundPoint(const Vec3 &position, const std::vector<Prim> &prims, const Region &from, bool eye);
   // Fills the bins from each prim's rectangles of bins (inclusive ranges,
   // one rectangle per cube face for a point light).
   struct Footprint {
@@ -130,7 +167,8 @@ private:
   // window holds every prim the clamped-away bins would).
   const Entry *binOf(int face, double x, double y, const Entry *&end) const;
 
-  bool pointLight_ = false;
+  bool pointLight_ = false; // or the eye
+  bool eye_ = false;
   // Row 0 along the direction of a direction light, or towards the middle of
   // the region from a point light (so that the shapes fall near the middle of
   // a cube face, where its bins are smallest); rows 1 and 2 across it.
