@@ -44,9 +44,13 @@ constexpr double kEndGap = 0x1p-20;
 // are a little longer than 1, up to about 4 for a field of view of 150
 // degrees); their reach grows with it.
 constexpr double kLongestFromEye = 4.0;
-// Bins across the median footprint.
-constexpr double kBinsAcrossFootprint = 3.0;
+// Bins across the median footprint (a direction light's) or cone (a point
+// light's, the eye's). Measured on 5,000 and 50,000-triangle meshes: finer
+// bins mean fewer candidates per query but more entries to make; the eye's
+// queries gain most from them (they cannot stop at the first blocker).
+constexpr double kBinsAcrossFootprint = 2.0;
 constexpr double kBinsAcrossCone = 2.0;
+constexpr double kBinsAcrossEyeCone = 3.0;
 
 // At least asin(x), for 0 <= x < 1: tan(asin x) = x / sqrt(1 - x^2).
 double angleAbove(double x) {
@@ -289,20 +293,25 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
       }
     }
   };
-  // Placed in key order, every bin comes out sorted.
-  std::sort(footprints.begin(), footprints.end(), [](const Footprint &a, const Footprint &b) {
-    return a.key < b.key || (a.key == b.key && a.prim < b.prim);
-  });
-  // The bins each footprint keeps, in order, then a counting sort into them.
+  // Footprints in prim order (the tree's leaf order) touch nearby bins one
+  // after another; the bins (a few entries each) are sorted by key after.
+  const bool carving = pointLight_;
   std::vector<std::uint32_t> kept;
-  kept.reserve(std::size_t(total / 2));
-  std::vector<std::uint32_t> keptUntil(footprints.size());
+  std::vector<std::uint32_t> keptUntil;
+  if (carving) {
+    kept.reserve(std::size_t(total / 2));
+    keptUntil.resize(footprints.size());
+  }
   for (std::size_t i = 0; i < footprints.size(); ++i) {
     forEachBin(footprints[i], [&](std::size_t bin) {
       ++binStart_[bin + 1];
-      kept.push_back(std::uint32_t(bin));
+      if (carving) {
+        kept.push_back(std::uint32_t(bin));
+      }
     });
-    keptUntil[i] = std::uint32_t(kept.size());
+    if (carving) {
+      keptUntil[i] = std::uint32_t(kept.size());
+    }
   }
   const std::size_t count = binStart_.size() - 1;
   for (std::size_t bin = 0; bin < count; ++bin) {
@@ -310,10 +319,31 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
   }
   entries_.resize(binStart_[count]);
   std::vector<std::uint32_t> next(binStart_.begin(), binStart_.end() - 1);
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < footprints.size(); ++i) {
-    for (; at < keptUntil[i]; ++at) {
-      entries_[next[kept[at]]++] = {footprints[i].key, footprints[i].prim};
+  if (carving) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < footprints.size(); ++i) {
+      for (; at < keptUntil[i]; ++at) {
+        entries_[next[kept[at]]++] = {footprints[i].key, footprints[i].prim};
+      }
+    }
+  } else {
+    for (const Footprint &f : footprints) {
+      forEachBin(f, [&](std::size_t bin) { entries_[next[bin]++] = {f.key, f.prim}; });
+    }
+  }
+  const auto before = [](const Entry &a, const Entry &b) {
+    return a.key < b.key || (a.key == b.key && a.prim < b.prim);
+  };
+  for (std::size_t bin = 0; bin < count; ++bin) {
+    Entry *first = entries_.data() + binStart_[bin];
+    Entry *last = entries_.data() + binStart_[bin + 1];
+    for (Entry *e = first + 1; e < last; ++e) { // insertion: bins are short
+      const Entry moving = *e;
+      Entry *to = e;
+      for (; to > first && before(moving, to[-1]); --to) {
+        *to = to[-1];
+      }
+      *to = moving;
     }
   }
   std::vector<Footprint>().swap(footprints);
@@ -644,7 +674,8 @@ std::optional<LightBuffer> LightBuffer::aroundPoint(const Vec3 &position,
   }
   // Near a face's centre a bin spans about 2 / bins radians.
   const double cap = std::min(kMaxBins, kBinsPerPrim * double(prims.size()) + 384.0);
-  double bins = std::clamp(std::ceil(kBinsAcrossCone / medianOf(angles)), 1.0, 0x1p20);
+  double bins = std::clamp(
+      std::ceil((eye ? kBinsAcrossEyeCone : kBinsAcrossCone) / medianOf(angles)), 1.0, 0x1p20);
   buffer.gridLo_[0] = buffer.gridLo_[1] = -1.0;
   std::vector<Footprint> footprints;
   // Fewer bins when the faces' windows would hold too many.
