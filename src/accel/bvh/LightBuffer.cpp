@@ -1,6 +1,7 @@
 #include "accel/bvh/LightBuffer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "accel/bvh/BvhBounds.h"
@@ -293,8 +294,16 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
       }
     }
   };
-  // Footprints in prim order (the tree's leaf order) touch nearby bins one
-  // after another; the bins (a few entries each) are sorted by key after.
+  // Placed in key order (then prim order), every bin comes out sorted: the
+  // footprints are taken by a sort of (key, position) pairs, the key's bits
+  // made to order as unsigned numbers.
+  std::vector<std::uint64_t> order(footprints.size());
+  for (std::size_t i = 0; i < footprints.size(); ++i) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(footprints[i].key);
+    const std::uint32_t ordered = bits >> 31 != 0 ? ~bits : bits | 0x80000000u;
+    order[i] = std::uint64_t(ordered) << 32 | i;
+  }
+  std::sort(order.begin(), order.end());
   const bool carving = pointLight_;
   std::vector<std::uint32_t> kept;
   std::vector<std::uint32_t> keptUntil;
@@ -302,8 +311,8 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
     kept.reserve(std::size_t(total / 2));
     keptUntil.resize(footprints.size());
   }
-  for (std::size_t i = 0; i < footprints.size(); ++i) {
-    forEachBin(footprints[i], [&](std::size_t bin) {
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    forEachBin(footprints[std::uint32_t(order[i])], [&](std::size_t bin) {
       ++binStart_[bin + 1];
       if (carving) {
         kept.push_back(std::uint32_t(bin));
@@ -319,31 +328,15 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
   }
   entries_.resize(binStart_[count]);
   std::vector<std::uint32_t> next(binStart_.begin(), binStart_.end() - 1);
-  if (carving) {
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < footprints.size(); ++i) {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const Footprint &f = footprints[std::uint32_t(order[i])];
+    if (carving) {
       for (; at < keptUntil[i]; ++at) {
-        entries_[next[kept[at]]++] = {footprints[i].key, footprints[i].prim};
+        entries_[next[kept[at]]++] = {f.key, f.prim};
       }
-    }
-  } else {
-    for (const Footprint &f : footprints) {
+    } else {
       forEachBin(f, [&](std::size_t bin) { entries_[next[bin]++] = {f.key, f.prim}; });
-    }
-  }
-  const auto before = [](const Entry &a, const Entry &b) {
-    return a.key < b.key || (a.key == b.key && a.prim < b.prim);
-  };
-  for (std::size_t bin = 0; bin < count; ++bin) {
-    Entry *first = entries_.data() + binStart_[bin];
-    Entry *last = entries_.data() + binStart_[bin + 1];
-    for (Entry *e = first + 1; e < last; ++e) { // insertion: bins are short
-      const Entry moving = *e;
-      Entry *to = e;
-      for (; to > first && before(moving, to[-1]); --to) {
-        *to = to[-1];
-      }
-      *to = moving;
     }
   }
   std::vector<Footprint>().swap(footprints);
