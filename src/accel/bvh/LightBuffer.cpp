@@ -13,8 +13,8 @@ using Prim = LightBuffer::Prim;
 // A few double roundings, taken outwards.
 constexpr double kUp = 1.0 + 0x1p-40;
 constexpr double kDown = 1.0 - 0x1p-40;
-// Lights and regions beyond this magnitude leave the directions of their
-// shadow rays within the analysis' range.
+// Lights and regions within this magnitude keep the rays' components within
+// the analysis' range (2^20).
 constexpr double kMaxCoordinate = 0x1p19;
 // Bins per prim, and in all; at most this many prims tested by every query.
 constexpr double kBinsPerPrim = 32.0;
@@ -32,11 +32,16 @@ double entryBudget(std::size_t prims) {
 bool tooWide(long long covered, std::size_t prims) {
   return double(covered) > entryBudget(prims) / 32.0;
 }
+
 // Seen from a point light, a prim wider than this (radians, half-angle) is
 // tested by every query.
 constexpr double kWideAngle = 0.3;
 // Points closer to a point light than this share of the farthest point of
-// the region are left to the hierarchy (the error bound grows as |d| shrinks).
+// the region are left to the hierarchy (the error bound grows as |d| shrinks);
+// and a light gets no buffer where that distance is below 2^-16 of the
+// largest coordinate, so that o - light, formed in double, lies within
+// 2^-34 of its length (its direction within 2^-33, far inside the 2^-30 the
+// bins are padded by).
 constexpr double kNearLight = 0x1p-6;
 // Largest |o + d - light| covered, as a share of the farthest point of the
 // region: the tracer's rays stay within 2^-23 of it.
@@ -172,8 +177,13 @@ bool isSphere(const Prim &prim) {
 // it whose points lie at least `nearest` from the light: the reported point
 // lies within the angle asin(reach / nearest) of the triangle seen from the
 // light, so on the inner side of each plane or less than its sine outside.
-// The normals' roundings (double, then float) stay below 2^-22 of a unit.
-LightBuffer::Sides sidesOf(const Prim &prim, const double light[3], double nearest, double reach) {
+// The corners' roundings (at most 2^-50 `largest`, the largest coordinate)
+// turn a normal by at most 2^-29 (2 largest / nearest + 1) while its length
+// stays above 2^-20 |a| |b|, and storing it as floats by 2^-23; its side, if
+// chosen wrongly, lies as little from the third corner. The query's o - light
+// turns by at most 2^-33 (see kNearLight).
+LightBuffer::Sides sidesOf(const Prim &prim, const double light[3], double nearest, double reach,
+                           double largest) {
   LightBuffer::Sides sides{{}, {INFINITY, INFINITY, INFINITY}};
   if (!(reach < 0.5 * nearest)) {
     return sides;
@@ -184,7 +194,8 @@ LightBuffer::Sides sidesOf(const Prim &prim, const double light[3], double neare
        double(prim.a.z) + prim.b.z - light[2]},
       {double(prim.a.x) + prim.c.x - light[0], double(prim.a.y) + prim.c.y - light[1],
        double(prim.a.z) + prim.c.z - light[2]}};
-  const double margin = angleAbove(reach / nearest) + 0x1p-21;
+  const double margin =
+      angleAbove(reach / nearest) + 0x1p-22 + 0x1p-27 * (2.0 * largest / nearest + 1.0) + 0x1p-30;
   LightBuffer::Sides made = sides;
   for (int k = 0; k < 3; ++k) {
     const double *a = u[k];
@@ -584,7 +595,9 @@ std::optional<LightBuffer> LightBuffer::aroundPoint(const Vec3 &position,
   // it is at most kLongestFromEye.
   const double longest = eye ? kLongestFromEye : (farthest + buffer.maxEndGap_) * kUp;
   const double shortest = (buffer.minDistance_ - buffer.maxEndGap_) * kDown;
-  if (!eye && !(shortest >= bvh::kMinDirectionLength)) {
+  // A query's o - light is formed in double: within 2^-52 (|o| + |light|)
+  // per coordinate, which must stay far below the paddings of its bin.
+  if (!eye && !(shortest >= bvh::kMinDirectionLength && largest <= 0x1p16 * buffer.minDistance_)) {
     return std::nullopt;
   }
   // Rounding of a difference with the light, or of a distance.
@@ -650,8 +663,8 @@ std::optional<LightBuffer> LightBuffer::aroundPoint(const Vec3 &position,
       continue;
     }
     p.halfAngle = angleAbove(grown / distance) + 0x1p-30;
-    buffer.sides_[i] =
-        sidesOf(prim, light, distance - ball.radius, (reach + buffer.maxEndGap_ + rounding) * kUp);
+    buffer.sides_[i] = sidesOf(prim, light, distance - ball.radius,
+                               (reach + buffer.maxEndGap_ + rounding) * kUp, largest);
     // In the frame's coordinates (orthonormal within 2^-50: angles move by
     // far less than the 2^-30 the bins are padded by).
     const double turned[3] = {dotOf(buffer.frame_[0], g), dotOf(buffer.frame_[1], g),

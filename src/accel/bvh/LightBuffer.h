@@ -18,7 +18,8 @@
 // first one the ray cannot reach. Any ray the buffer covers gets a set of
 // candidates holding every shape that could report a blocking hit; the
 // caller tests them with the intersection routine, so the answer is the list
-// walk's. See docs/exact-acceleration.md, section 8.
+// walk's. Nearest-hit rays from the camera's eye, which all start at one
+// point, are binned the same way. See docs/exact-acceleration.md, section 8.
 class LightBuffer {
 public:
   using Prim = BvhIntersector::Prim;
@@ -58,11 +59,11 @@ public:
       }
     }
     // A candidate's hits lie at least its key from the eye: at t >= key / |d|.
-    double reach = double(bestT()) * at.limit;
-    for (const Entry *entry = at.begin; entry != at.end && entry->key <= reach; ++entry) {
+    double farthest = double(bestT()) * at.limit;
+    for (const Entry *entry = at.begin; entry != at.end && entry->key <= farthest; ++entry) {
       if (within(sides_[entry->prim], at)) {
         offer(entry->prim);
-        reach = double(bestT()) * at.limit;
+        farthest = double(bestT()) * at.limit;
       }
     }
     return true;
@@ -89,17 +90,16 @@ public:
     return 0;
   }
 
-  // Bins, entries and always-tested prims, for the benchmarks and tests.
-  std::size_t binCount() const { return binStart_.size() - 1; }
-  std::size_t entryCount() const { return entries_.size(); }
-  std::size_t alwaysTestedCount() const { return alwaysTested_.size(); }
   std::size_t memoryBytes() const;
 
-  // A query's bin and the limit on its entries' keys.
+  // A prim in a bin; a bin's entries ascend by key, and only those with
+  // keys up to the query's limit can be met.
   struct Entry {
-    float key; // the bin's entries ascend; only keys <= the query's limit can be met
+    float key;
     std::uint32_t prim;
   };
+  // A query's bin, the limit on its entries' keys (from a point: at least
+  // |from|), and its direction seen from the point.
   struct Lookup {
     const Entry *begin;
     const Entry *end;
@@ -132,8 +132,8 @@ private:
   const Entry *binAround(const double w[3], const Entry *&end) const;
   static std::optional<LightBuffer>
   aroundPoint(const Vec3 &position, const std::vector<Prim> &prims, const Region &from, bool eye);
-  // Fills the bins from each prim's rectangles of bins (inclusive ranges,
-  // one rectangle per cube face for a point light).
+  // A prim's rectangle of bins (inclusive ranges) on one face (a point
+  // light's cube has six; a direction light's grid is face 0).
   struct Footprint {
     std::uint32_t prim;
     float key;
@@ -154,7 +154,8 @@ private:
   Carve carveFor(const Footprint &f) const;
   // How many bins the faces' windows around these footprints hold.
   static double windowArea(const std::vector<Footprint> &footprints);
-  // False when they would take more than `maxEntries` entries.
+  // Makes the bins from the footprints; false when they would take more
+  // than `maxEntries` entries.
   bool fill(std::vector<Footprint> &footprints, double maxEntries);
 
   // A face's bins: the rectangle its footprints touch, row by row.
@@ -163,8 +164,8 @@ private:
     int size[2]; // 0: no bins
     std::uint32_t first;
   };
-  // The bin of (x, y) on a face, clamped into its window (any bin of the
-  // window holds every prim the clamped-away bins would).
+  // The bin of (x, y) on a face, clamped into its window: no footprint
+  // touches a bin outside it, so any bin's candidates are enough there.
   const Entry *binOf(int face, double x, double y, const Entry *&end) const;
 
   bool pointLight_ = false; // or the eye
@@ -178,7 +179,7 @@ private:
   double gridLo_[2] = {};
   double perBin_ = 0.0; // bins per unit: of length, or of a cube face's coordinates
   Window windows_[6] = {};
-  // Point light: its position, and per cube face bins x bins.
+  // Point light or eye: its position.
   double light_[3] = {};
   double maxEndGap_ = 0.0;   // largest |o + d - light| covered
   double minDistance_ = 0.0; // smallest |o - light| covered
@@ -187,5 +188,5 @@ private:
   std::vector<std::uint32_t> binStart_; // per bin, its first entry; one more at the end
   std::vector<Entry> entries_;
   std::vector<std::uint32_t> alwaysTested_;
-  std::vector<Sides> sides_; // point light: one per prim
+  std::vector<Sides> sides_; // point light or eye: one per prim
 };
