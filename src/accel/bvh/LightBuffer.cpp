@@ -169,6 +169,25 @@ double medianOf(std::vector<double> values) {
   return *middle;
 }
 
+// Sorts by the top 32 bits, keeping the order of equal ones: four passes of
+// a counting sort on a byte each, far cheaper than comparisons here.
+void sortByHighHalf(std::vector<std::uint64_t> &values) {
+  std::vector<std::uint64_t> other(values.size());
+  for (int shift = 32; shift < 64; shift += 8) {
+    std::size_t start[257] = {};
+    for (const std::uint64_t v : values) {
+      ++start[(v >> shift & 0xff) + 1];
+    }
+    for (int b = 0; b < 256; ++b) {
+      start[b + 1] += start[b];
+    }
+    for (const std::uint64_t v : values) {
+      other[start[v >> shift & 0xff]++] = v;
+    }
+    values.swap(other);
+  }
+}
+
 bool isSphere(const Prim &prim) {
   return (prim.position & BvhIntersector::kSphereBit) != 0;
 }
@@ -292,16 +311,23 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
     for (int y = f.lo[1]; y <= f.hi[1]; ++y) {
       const std::size_t row =
           window.first + std::size_t(y - window.lo[1]) * std::size_t(window.size[0]);
-      double atRow[3];
+      // Along the row each side keeps a half-line of x; their common part,
+      // widened by 2^-20 of a bin each way (solving for it rounds by far less
+      // within the window's 2^20 bins).
+      double from = f.lo[0];
+      double to = f.hi[0];
       for (int k = 0; k < 3; ++k) {
-        atRow[k] = carve.at[k] + carve.perY[k] * y;
-      }
-      for (int x = f.lo[0]; x <= f.hi[0]; ++x) {
-        if (atRow[0] + carve.perX[0] * x >= carve.least[0] &&
-            atRow[1] + carve.perX[1] * x >= carve.least[1] &&
-            atRow[2] + carve.perX[2] * x >= carve.least[2]) {
-          visit(row + std::size_t(x - window.lo[0]));
+        const double need = carve.least[k] - (carve.at[k] + carve.perY[k] * y);
+        if (carve.perX[k] > 0.0) {
+          from = std::max(from, std::ceil(need / carve.perX[k] - 0x1p-20));
+        } else if (carve.perX[k] < 0.0) {
+          to = std::min(to, std::floor(need / carve.perX[k] + 0x1p-20));
+        } else if (need > 0.0) {
+          to = from - 1.0; // this side keeps nothing on the row
         }
+      }
+      for (int x = int(from); x <= int(to) && double(x) <= to; ++x) {
+        visit(row + std::size_t(x - window.lo[0]));
       }
     }
   };
@@ -314,24 +340,10 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
     const std::uint32_t ordered = bits >> 31 != 0 ? ~bits : bits | 0x80000000u;
     order[i] = std::uint64_t(ordered) << 32 | i;
   }
-  std::sort(order.begin(), order.end());
-  const bool carving = pointLight_;
-  std::vector<std::uint32_t> kept;
-  std::vector<std::uint32_t> keptUntil;
-  if (carving) {
-    kept.reserve(std::size_t(total / 2));
-    keptUntil.resize(footprints.size());
-  }
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    forEachBin(footprints[std::uint32_t(order[i])], [&](std::size_t bin) {
-      ++binStart_[bin + 1];
-      if (carving) {
-        kept.push_back(std::uint32_t(bin));
-      }
-    });
-    if (carving) {
-      keptUntil[i] = std::uint32_t(kept.size());
-    }
+  sortByHighHalf(order);
+  // Two passes over the same bins: count, then place.
+  for (const std::uint64_t i : order) {
+    forEachBin(footprints[std::uint32_t(i)], [&](std::size_t bin) { ++binStart_[bin + 1]; });
   }
   const std::size_t count = binStart_.size() - 1;
   for (std::size_t bin = 0; bin < count; ++bin) {
@@ -339,16 +351,9 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
   }
   entries_.resize(binStart_[count]);
   std::vector<std::uint32_t> next(binStart_.begin(), binStart_.end() - 1);
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const Footprint &f = footprints[std::uint32_t(order[i])];
-    if (carving) {
-      for (; at < keptUntil[i]; ++at) {
-        entries_[next[kept[at]]++] = {f.key, f.prim};
-      }
-    } else {
-      forEachBin(f, [&](std::size_t bin) { entries_[next[bin]++] = {f.key, f.prim}; });
-    }
+  for (const std::uint64_t i : order) {
+    const Footprint &f = footprints[std::uint32_t(i)];
+    forEachBin(f, [&](std::size_t bin) { entries_[next[bin]++] = {f.key, f.prim}; });
   }
   std::vector<Footprint>().swap(footprints);
   return true;
