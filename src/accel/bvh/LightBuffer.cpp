@@ -326,7 +326,10 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
           to = from - 1.0; // this side keeps nothing on the row
         }
       }
-      for (int x = int(from); x <= int(to) && double(x) <= to; ++x) {
+      if (!(from <= to)) {
+        continue; // also when a bound is past the row's end (or not a number)
+      }
+      for (int x = int(from); x <= int(to); ++x) {
         visit(row + std::size_t(x - window.lo[0]));
       }
     }
