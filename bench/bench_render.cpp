@@ -136,9 +136,11 @@ int main(int argc, char **argv) {
     if (structure == "flat") {
       shapes = std::make_unique<FlatIntersector>(scene.shapes, level);
     } else {
-      shapes = makeIntersector(scene, structure == "list"  ? Structure::List
-                                      : structure == "bvh" ? Structure::Bvh
-                                                           : Structure::Auto);
+      shapes = makeIntersector(scene,
+                               structure == "list"  ? Structure::List
+                               : structure == "bvh" ? Structure::Bvh
+                                                    : Structure::Auto,
+                               std::size_t(width) * std::size_t(height));
     }
     const double built =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();

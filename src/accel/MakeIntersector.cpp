@@ -38,7 +38,20 @@ Structure chooseStructure(const Shape *shapes) {
   return Structure::Flat;
 }
 
-std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, const Scene *scene) {
+// Making a light buffer costs about as much per shape as a few hundred
+// queries save: a scene gets them when its image has at least half as many
+// pixels as it has shapes (a pixel makes a ray from the eye and at least one
+// shadow ray per light).
+bool buffersPay(const Shape *shapes, std::size_t pixels) {
+  std::size_t count = 0;
+  for (const Shape *shape = shapes; shape != nullptr && count <= 2 * pixels; shape = shape->next) {
+    ++count;
+  }
+  return count <= 2 * pixels;
+}
+
+std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, const Scene *scene,
+                                  std::size_t pixels) {
   if (structure == Structure::Auto) {
     structure = chooseStructure(shapes);
   }
@@ -56,6 +69,9 @@ std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, cons
         }
         options.eye = scene->eye;
         options.eyeBuffer = true;
+        if (!buffersPay(shapes, pixels)) {
+          options.lightBuffersUpTo = 0;
+        }
       }
       return std::make_unique<BvhIntersector>(shapes, options);
     }
@@ -73,9 +89,10 @@ std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, cons
 } // namespace
 
 std::unique_ptr<Intersector> makeIntersector(const Shape *shapes, Structure structure) {
-  return make(shapes, structure, nullptr);
+  return make(shapes, structure, nullptr, 0);
 }
 
-std::unique_ptr<Intersector> makeIntersector(const Scene &scene, Structure structure) {
-  return make(scene.shapes, structure, &scene);
+std::unique_ptr<Intersector> makeIntersector(const Scene &scene, Structure structure,
+                                             std::size_t pixels) {
+  return make(scene.shapes, structure, &scene, pixels);
 }

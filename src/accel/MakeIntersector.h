@@ -23,6 +23,7 @@ std::unique_ptr<Intersector> makeIntersector(const Shape *shapes,
                                              Structure structure = Structure::Auto);
 
 // The same for a scene's shapes; the bvh also answers shadow rays towards the
-// scene's lights, and rays from its eye, faster.
-std::unique_ptr<Intersector> makeIntersector(const Scene &scene,
-                                             Structure structure = Structure::Auto);
+// scene's lights, and rays from its eye, faster, when the image has enough
+// `pixels` for the buffers that needs to pay for themselves.
+std::unique_ptr<Intersector> makeIntersector(const Scene &scene, Structure structure,
+                                             std::size_t pixels);

@@ -95,7 +95,7 @@ PixelTrace explainPixel(const Scene &scene, int width, int height, int x, int y)
   trace.y = y;
   trace.width = width;
   trace.height = height;
-  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, Structure::Auto);
+  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, Structure::Auto, 1);
   const RayTracer tracer;
   const RayTracer::CameraRays rays = RayTracer::cameraRays(scene, width, height);
   RecordingObserver observer(scene, trace);

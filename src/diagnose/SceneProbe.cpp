@@ -126,7 +126,8 @@ bool seenAndLitFromBehind(const Scene &scene, const Triangle &t) {
 
 ProbeResult probeRender(const Scene &scene, int width, int height) {
   ProbeResult probe;
-  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, Structure::Auto);
+  const std::unique_ptr<Intersector> shapes =
+      makeIntersector(scene, Structure::Auto, std::size_t(width) * std::size_t(height));
   const RayTracer tracer;
   const RayTracer::CameraRays rays = RayTracer::cameraRays(scene, width, height);
   ProbeObserver observer(scene);

@@ -50,7 +50,8 @@ RayTracer::CameraRays RayTracer::cameraRays(const Scene &scene, int width, int h
 }
 
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height) const {
-  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, Structure::Auto);
+  const std::unique_ptr<Intersector> shapes =
+      makeIntersector(scene, Structure::Auto, std::size_t(width) * std::size_t(height));
   return render(scene, width, height, *shapes, 0);
 }
 

@@ -103,7 +103,8 @@ bool drawFrame(const Options &options, std::pair<int, int> size, bool live) {
     return false;
   }
   const auto started = std::chrono::steady_clock::now();
-  const std::unique_ptr<Intersector> shapes = makeIntersector(scene, Structure::Auto);
+  const std::unique_ptr<Intersector> shapes =
+      makeIntersector(scene, Structure::Auto, std::size_t(size.first) * std::size_t(size.second));
   const std::unique_ptr<Image> image =
       RayTracer().render(scene, size.first, size.second, *shapes, 0, false);
   if (!image) {
