@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <mutex>
+#include <new>
 #include <numeric>
 #include <utility>
 
@@ -653,7 +654,8 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
 }
 
 void BvhIntersector::makeLightBuffers(const BvhOptions &options) {
-  if (prims_.size() > options.lightBuffersUpTo) {
+  // Bins count their entries in 32 bits: at most 64 per prim and 4,096 more.
+  if (prims_.size() > options.lightBuffersUpTo || prims_.size() > (std::size_t(1) << 25)) {
     return;
   }
   // Shadow rays start on shapes: the hierarchy's, or the always-tested ones.
@@ -722,10 +724,14 @@ void BvhIntersector::makeLightBuffers(const BvhOptions &options) {
   std::vector<std::optional<LightBuffer>> made(lights.size());
   const auto makeEvery = [&](std::size_t first) {
     for (std::size_t k = first; k < lights.size(); k += 2) {
-      made[k] = !lights[k].first ? LightBuffer::towardsDirection(lights[k].second, prims_, from)
-                : options.eyeBuffer && k + 1 == lights.size()
-                    ? LightBuffer::fromEye(lights[k].second, prims_, from)
-                    : LightBuffer::towardsPoint(lights[k].second, prims_, from);
+      try {
+        made[k] = !lights[k].first ? LightBuffer::towardsDirection(lights[k].second, prims_, from)
+                  : options.eyeBuffer && k + 1 == lights.size()
+                      ? LightBuffer::fromEye(lights[k].second, prims_, from)
+                      : LightBuffer::towardsPoint(lights[k].second, prims_, from);
+      } catch (const std::bad_alloc &) {
+        made[k].reset(); // that light's rays take the hierarchy
+      }
     }
   };
   if (lights.size() > 1 && prims_.size() >= options.parallelLightBuffersFrom) {

@@ -374,7 +374,10 @@ LightBuffer::Carve LightBuffer::carveFor(const Footprint &f) const {
   // when n.m / |m| >= -margin - asin(h / |m|), for which
   // n.m >= -margin * (the largest |m| of the footprint) - h / sqrt(1 - h^2)
   // suffices; n.m is linear in the bin's (x, y).
-  const double h = std::min((0.7072 + 0x1p-20) / perBin_, 0.5);
+  const double h = (0.7072 + 0x1p-20) / perBin_;
+  if (!(h <= 0.5)) {
+    return carve; // bins this wide are kept whole
+  }
   const double spread = angleAbove(h) + 0x1p-30;
   const double s[2] = {
       std::max(std::fabs(f.lo[0] / perBin_ - 1.0), std::fabs((f.hi[0] + 1) / perBin_ - 1.0)),
@@ -644,8 +647,9 @@ std::optional<LightBuffer> LightBuffer::aroundPoint(const Vec3 &position,
     if (!eye && mLength > 0.0) {
       const double x[3] = {light[0] - prim.a.x, light[1] - prim.a.y, light[2] - prim.a.z};
       const double away = std::fabs(x[0]) + std::fabs(x[1]) + std::fabs(x[2]);
-      const double plane =
-          std::max(0.0, std::fabs(dotOf(m, x)) / mLength * (1.0 - 0x1p-48) - 0x1p-48 * away);
+      // A lower bound: over the length rounded up.
+      const double plane = std::max(
+          0.0, std::fabs(dotOf(m, x)) / (lengthOf(m) * kUp) * (1.0 - 0x1p-48) - 0x1p-48 * away);
       const double aspect = std::max(1.0, edges / mLength * kUp);
       const double reachable = (plane / aspect * kDown - buffer.maxEndGap_) / longest * kDown;
       const double offPlane =
