@@ -63,7 +63,8 @@ private:
 int usage() {
   std::fprintf(stderr, "usage: bench_render scene.txt width height "
                        "[--structure list|flat|bvh|auto] [--simd scalar|sse2|avx2] "
-                       "[--threads N] [--repeat N] [--count] [--out image.bmp]\n");
+                       "[--threads N] [--repeat N] [--count] [--out image.bmp] "
+                       "[--plan-pixels N]\n");
   return 2;
 }
 
@@ -82,6 +83,10 @@ int main(int argc, char **argv) {
   int repeat = 1;
   bool count = false;
   std::string outPath;
+  // The image size the structure is planned for (light buffers pay only for
+  // enough pixels); another size lets a one-pixel run build what a full one does.
+  std::size_t planPixels =
+      std::size_t(width > 0 ? width : 0) * std::size_t(height > 0 ? height : 0);
   for (int i = 4; i < argc; ++i) {
     const std::string option = argv[i];
     const std::string value = i + 1 < argc ? argv[i + 1] : "";
@@ -105,6 +110,8 @@ int main(int argc, char **argv) {
       repeat = std::atoi(value.c_str());
     } else if (option == "--out") {
       outPath = value;
+    } else if (option == "--plan-pixels") {
+      planPixels = std::size_t(std::atoll(value.c_str()));
     } else {
       return usage();
     }
@@ -140,7 +147,7 @@ int main(int argc, char **argv) {
                                structure == "list"  ? Structure::List
                                : structure == "bvh" ? Structure::Bvh
                                                     : Structure::Auto,
-                               std::size_t(width) * std::size_t(height));
+                               planPixels);
     }
     const double built =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();

@@ -50,7 +50,9 @@ def main():
     print("|---|---|---:|---:|---:|---:|")
     for name in names:
         scene = os.path.join(args.work, name + ".txt")
-        options = ["--structure", "auto", "--threads", "1"]
+        # Both runs plan the structure for the full image (the one-pixel run
+        # too builds the light buffers).
+        options = ["--structure", "auto", "--threads", "1", "--plan-pixels", str(width * height)]
         command = [driver, scene, str(width), str(height)] + options
         counted = subprocess.run(command + ["--count"], stdout=subprocess.DEVNULL,
                                  stderr=subprocess.PIPE, text=True, check=True)
