@@ -305,12 +305,28 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
     return false;
   }
   binStart_.assign(std::size_t(bins) + 1, 0);
-  const auto forEachBin = [&](const Footprint &f, auto visit) {
+  // Placed in key order (then prim order), every bin comes out sorted: the
+  // footprints are taken by a sort of (key, position) pairs, the key's bits
+  // made to order as unsigned numbers.
+  std::vector<std::uint64_t> order(footprints.size());
+  for (std::size_t i = 0; i < footprints.size(); ++i) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(footprints[i].key);
+    const std::uint32_t ordered = bits >> 31 != 0 ? ~bits : bits | 0x80000000u;
+    order[i] = std::uint64_t(ordered) << 32 | i;
+  }
+  sortByHighHalf(order);
+  // Each footprint's kept columns, row by row (thinned once), counted into
+  // the bins; then the entries placed.
+  struct Columns {
+    int from;
+    int to; // below `from` when the row keeps none
+  };
+  std::vector<Columns> columns;
+  for (const std::uint64_t i : order) {
+    const Footprint &f = footprints[std::uint32_t(i)];
     const Window &window = windows_[f.face];
     const Carve carve = carveFor(f);
     for (int y = f.lo[1]; y <= f.hi[1]; ++y) {
-      const std::size_t row =
-          window.first + std::size_t(y - window.lo[1]) * std::size_t(window.size[0]);
       // Along the row each side keeps a half-line of x; their common part,
       // widened by 2^-20 of a bin each way (solving for it rounds by far less
       // within the window's 2^20 bins).
@@ -326,27 +342,17 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
           to = from - 1.0; // this side keeps nothing on the row
         }
       }
-      if (!(from <= to)) {
-        continue; // also when a bound is past the row's end (or not a number)
+      if (!(from <= to)) { // also when a bound is past the row's end (or not a number)
+        columns.push_back({1, 0});
+        continue;
       }
+      columns.push_back({int(from), int(to)});
+      const std::size_t row =
+          window.first + std::size_t(y - window.lo[1]) * std::size_t(window.size[0]);
       for (int x = int(from); x <= int(to); ++x) {
-        visit(row + std::size_t(x - window.lo[0]));
+        ++binStart_[row + std::size_t(x - window.lo[0]) + 1];
       }
     }
-  };
-  // Placed in key order (then prim order), every bin comes out sorted: the
-  // footprints are taken by a sort of (key, position) pairs, the key's bits
-  // made to order as unsigned numbers.
-  std::vector<std::uint64_t> order(footprints.size());
-  for (std::size_t i = 0; i < footprints.size(); ++i) {
-    const std::uint32_t bits = std::bit_cast<std::uint32_t>(footprints[i].key);
-    const std::uint32_t ordered = bits >> 31 != 0 ? ~bits : bits | 0x80000000u;
-    order[i] = std::uint64_t(ordered) << 32 | i;
-  }
-  sortByHighHalf(order);
-  // Two passes over the same bins: count, then place.
-  for (const std::uint64_t i : order) {
-    forEachBin(footprints[std::uint32_t(i)], [&](std::size_t bin) { ++binStart_[bin + 1]; });
   }
   const std::size_t count = binStart_.size() - 1;
   for (std::size_t bin = 0; bin < count; ++bin) {
@@ -354,9 +360,17 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
   }
   entries_.resize(binStart_[count]);
   std::vector<std::uint32_t> next(binStart_.begin(), binStart_.end() - 1);
+  const Columns *row = columns.data();
   for (const std::uint64_t i : order) {
     const Footprint &f = footprints[std::uint32_t(i)];
-    forEachBin(f, [&](std::size_t bin) { entries_[next[bin]++] = {f.key, f.prim}; });
+    const Window &window = windows_[f.face];
+    for (int y = f.lo[1]; y <= f.hi[1]; ++y, ++row) {
+      const std::size_t first =
+          window.first + std::size_t(y - window.lo[1]) * std::size_t(window.size[0]);
+      for (int x = row->from; x <= row->to; ++x) {
+        entries_[next[first + std::size_t(x - window.lo[0])]++] = {f.key, f.prim};
+      }
+    }
   }
   std::vector<Footprint>().swap(footprints);
   return true;
