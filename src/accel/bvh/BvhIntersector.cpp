@@ -655,7 +655,8 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
 
 void BvhIntersector::makeLightBuffers(const BvhOptions &options) {
   // Bins count their entries in 32 bits: at most 64 per prim and 4,096 more.
-  if (prims_.size() > options.lightBuffersUpTo || prims_.size() > (std::size_t(1) << 25)) {
+  if (nodes_.empty() || prims_.size() > options.lightBuffersUpTo ||
+      prims_.size() > (std::size_t(1) << 25)) {
     return;
   }
   // Shadow rays start on shapes: the hierarchy's, or the always-tested ones.
@@ -866,9 +867,11 @@ std::size_t BvhIntersector::memoryBytes() const {
          leafBlockAt_.capacity() * sizeof(std::uint32_t) +
          primShapes_.capacity() * sizeof(const Shape *) +
          alwaysTested_.capacity() * sizeof(Listed) +
-         std::accumulate(
-             lightBuffers_.begin(), lightBuffers_.end(), std::size_t(0),
-             [](std::size_t sum, const LightBuffer &buffer) { return sum + buffer.memoryBytes(); });
+         std::accumulate(lightBuffers_.begin(), lightBuffers_.end(), std::size_t(0),
+                         [](std::size_t sum, const LightBuffer &buffer) {
+                           return sum + buffer.memoryBytes();
+                         }) +
+         (eyeBuffer_.empty() ? 0 : eyeBuffer_[0].memoryBytes());
 }
 
 // Rays with non-finite or huge components, or a very short direction, are
