@@ -132,7 +132,8 @@ public:
   // The light buffers made, direction lights' first, and the eye's.
   const std::vector<LightBuffer> &lightBuffers() const { return lightBuffers_; }
   const std::vector<LightBuffer> &eyeBuffer() const { return eyeBuffer_; }
-  // Bytes held for the hierarchy: nodes, prims and their shape pointers.
+  // Bytes held for the hierarchy: nodes, prims and their shape pointers,
+  // and the light buffers.
   std::size_t memoryBytes() const;
   // The nodes (root first) and prims in leaf order, for inspection.
   const std::vector<Node> &nodes() const { return nodes_; }
