@@ -425,10 +425,15 @@ const LightBuffer::Entry *LightBuffer::binOf(int face, double x, double y,
     end = entries_.data();
     return end;
   }
+  // The offset from the window's first column or row, as floor(at) clamped
+  // into the window: at or above 0 the conversion truncates as floor does
+  // (and a NaN takes the first).
   const auto clampTo = [&](double at, int a) {
-    return std::size_t(std::clamp(std::floor(at), double(window.lo[a]),
-                                  double(window.lo[a] + window.size[a] - 1)) -
-                       window.lo[a]);
+    const double offset = at - double(window.lo[a]);
+    if (!(offset >= 1.0)) {
+      return std::size_t(0);
+    }
+    return std::min(std::size_t(std::min(offset, 0x1p40)), std::size_t(window.size[a] - 1));
   };
   const std::size_t bin =
       window.first + clampTo(y, 1) * std::size_t(window.size[0]) + clampTo(x, 0);
