@@ -37,6 +37,20 @@ struct Candidate {
   bool everyRay;
 };
 
+// The hierarchy's options for a scene's lights and eye (light buffers on).
+BvhOptions toldTheLightsAndEye(const Scene &scene) {
+  BvhOptions lit;
+  for (const PointLight *light = scene.pointLights; light != nullptr; light = light->next) {
+    lit.pointLights.push_back(light->position);
+  }
+  for (const DirectionLight *light = scene.directionLights; light != nullptr; light = light->next) {
+    lit.directionLights.push_back(light->direction);
+  }
+  lit.eye = scene.eye;
+  lit.eyeBuffer = true;
+  return lit;
+}
+
 // Flat at every level this processor runs, and the hierarchy with its
 // four-lane float node test (leaves tested by the flat kernels of each level,
 // stored in their layout or copied as visited), with its one-box double test and, in lit scenes,
@@ -55,15 +69,7 @@ std::vector<Candidate> fastIntersectors(const Scene &scene) {
   all.push_back({"bvh, one box at a time",
                  std::make_unique<BvhIntersector>(scene.shapes, BvhOptions{.wideNodes = false}),
                  true});
-  BvhOptions lit;
-  for (const PointLight *light = scene.pointLights; light != nullptr; light = light->next) {
-    lit.pointLights.push_back(light->position);
-  }
-  for (const DirectionLight *light = scene.directionLights; light != nullptr; light = light->next) {
-    lit.directionLights.push_back(light->direction);
-  }
-  lit.eye = scene.eye;
-  lit.eyeBuffer = true;
+  BvhOptions lit = toldTheLightsAndEye(scene);
   if (!lit.pointLights.empty() || !lit.directionLights.empty()) {
     all.push_back({"bvh told the lights and the eye, with light buffers",
                    std::make_unique<BvhIntersector>(scene.shapes, lit), true});
@@ -513,16 +519,7 @@ TEST(BvhIntersector, AnswersTheTracersShadowRaysFromLightBuffers) {
     Scene scene;
     meshUnderLights(random, scene, s);
     const std::vector<const Shape *> shapes = shapeList(scene);
-    BvhOptions lit;
-    for (const PointLight *light = scene.pointLights; light != nullptr; light = light->next) {
-      lit.pointLights.push_back(light->position);
-    }
-    for (const DirectionLight *l = scene.directionLights; l != nullptr; l = l->next) {
-      lit.directionLights.push_back(l->direction);
-    }
-    lit.eye = scene.eye;
-    lit.eyeBuffer = true;
-    const BvhIntersector hierarchy(scene.shapes, lit);
+    const BvhIntersector hierarchy(scene.shapes, toldTheLightsAndEye(scene));
     buffers += hierarchy.lightBuffers().size() + hierarchy.eyeBuffer().size();
     const ListIntersector list(scene.shapes);
     const Probe probe{scene, shapes, list, hierarchy, 20};

@@ -93,11 +93,23 @@ struct Ball {
   double radius;
 };
 
+// The corners v0, v0 + e1, v0 + e2 in double (each sum within 2^-53 of its
+// coordinate).
+void cornersOf(const Prim &prim, double v[3][3]) {
+  const Vec3 *edges[2] = {&prim.b, &prim.c};
+  v[0][0] = prim.a.x;
+  v[0][1] = prim.a.y;
+  v[0][2] = prim.a.z;
+  for (int k = 0; k < 2; ++k) {
+    v[k + 1][0] = double(prim.a.x) + edges[k]->x;
+    v[k + 1][1] = double(prim.a.y) + edges[k]->y;
+    v[k + 1][2] = double(prim.a.z) + edges[k]->z;
+  }
+}
+
 Ball ballAround(const Prim &prim) {
-  const double v[3][3] = {
-      {prim.a.x, prim.a.y, prim.a.z},
-      {double(prim.a.x) + prim.b.x, double(prim.a.y) + prim.b.y, double(prim.a.z) + prim.b.z},
-      {double(prim.a.x) + prim.c.x, double(prim.a.y) + prim.c.y, double(prim.a.z) + prim.c.z}};
+  double v[3][3];
+  cornersOf(prim, v);
   Ball ball;
   double magnitude = 0.0;
   for (int a = 0; a < 3; ++a) {
@@ -207,12 +219,13 @@ LightBuffer::Sides sidesOf(const Prim &prim, const double light[3], double neare
   if (!(reach < 0.5 * nearest)) {
     return sides;
   }
-  const double u[3][3] = {
-      {prim.a.x - light[0], prim.a.y - light[1], prim.a.z - light[2]},
-      {double(prim.a.x) + prim.b.x - light[0], double(prim.a.y) + prim.b.y - light[1],
-       double(prim.a.z) + prim.b.z - light[2]},
-      {double(prim.a.x) + prim.c.x - light[0], double(prim.a.y) + prim.c.y - light[1],
-       double(prim.a.z) + prim.c.z - light[2]}};
+  double u[3][3];
+  cornersOf(prim, u);
+  for (auto &corner : u) {
+    for (int a = 0; a < 3; ++a) {
+      corner[a] -= light[a];
+    }
+  }
   const double margin =
       angleAbove(reach / nearest) + 0x1p-22 + 0x1p-27 * (2.0 * largest / nearest + 1.0) + 0x1p-30;
   LightBuffer::Sides made = sides;
@@ -503,12 +516,9 @@ std::optional<LightBuffer> LightBuffer::towardsDirection(const Vec3 &direction,
       conditioning = std::min(conditioning, gap / denominator * kUp);
     }
     const double reach = reachOf(prim, conditioning, span);
-    // The triangle's corners (sums within 2^-53 of each coordinate), seen
-    // across and along the ray.
-    const double v[3][3] = {
-        {prim.a.x, prim.a.y, prim.a.z},
-        {double(prim.a.x) + prim.b.x, double(prim.a.y) + prim.b.y, double(prim.a.z) + prim.b.z},
-        {double(prim.a.x) + prim.c.x, double(prim.a.y) + prim.c.y, double(prim.a.z) + prim.c.z}};
+    // The triangle's corners, seen across and along the ray.
+    double v[3][3];
+    cornersOf(prim, v);
     double deepest = -INFINITY;
     for (int a = 0; a < 2; ++a) {
       p.lo[a] = INFINITY;
@@ -809,14 +819,17 @@ const LightBuffer::Entry *LightBuffer::binAround(const double w[3], const Entry 
 }
 
 bool LightBuffer::lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const {
+  // The kind first: every buffer a query passes by answers that cheaply.
+  if (pointLight_ ? eye_ || kind != ShadowQuery::BeforeOne
+                  : kind != ShadowQuery::TowardsDirection || !(ray.direction.x == direction_.x) ||
+                        !(ray.direction.y == direction_.y) || !(ray.direction.z == direction_.z)) {
+    return false;
+  }
   const Vec3 &o = ray.origin;
   if (!inside(o, from_)) {
     return false;
   }
   if (pointLight_) {
-    if (eye_ || kind != ShadowQuery::BeforeOne) {
-      return false;
-    }
     // The ray must end next to the light: o + d within the end gap of it.
     const double end[3] = {double(o.x) + ray.direction.x, double(o.y) + ray.direction.y,
                            double(o.z) + ray.direction.z};
@@ -835,10 +848,6 @@ bool LightBuffer::lookUp(const Ray &ray, ShadowQuery kind, Lookup &at) const {
     at.limit = distance * kUp;
     std::copy(w, w + 3, at.from);
   } else {
-    if (kind != ShadowQuery::TowardsDirection || !(ray.direction.x == direction_.x) ||
-        !(ray.direction.y == direction_.y) || !(ray.direction.z == direction_.z)) {
-      return false;
-    }
     const double p[3] = {o.x, o.y, o.z};
     at.begin = binOf(0, (dotOf(p, frame_[1]) - gridLo_[0]) * perBin_,
                      (dotOf(p, frame_[2]) - gridLo_[1]) * perBin_, at.end);
