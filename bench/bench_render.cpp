@@ -28,6 +28,7 @@
 #include "accel/MakeIntersector.h"
 #include "accel/bvh/BvhIntersector.h"
 #include "accel/flat/FlatIntersector.h"
+#include "app/AllocatorTuning.h"
 #include "render/RayTracer.h"
 #include "scene/Scene.h"
 
@@ -71,6 +72,7 @@ int usage() {
 } // namespace
 
 int main(int argc, char **argv) {
+  tuneAllocator(); // as the renderer does
   if (argc < 4) {
     return usage();
   }

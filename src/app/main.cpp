@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "app/AllocatorTuning.h"
 #include "app/CommandLine.h"
 #include "image/BmpWriter.h"
 #include "io/Console.h"
@@ -20,6 +21,7 @@
 
 int main(int argc, char **argv) {
   installOutputSignalHandling();
+  tuneAllocator();
   if (argc != 5) {
     return endWith(std::string("Usage: ") + (argc > 0 ? argv[0] : "raytracer") +
                    " inputFile outputFile imageWidth imageHeight");
