@@ -1,5 +1,7 @@
 #include "accel/MakeIntersector.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "accel/ListIntersector.h"
@@ -41,13 +43,10 @@ Structure chooseStructure(const Shape *shapes) {
 // Making a light buffer costs about as much per shape as a few hundred
 // queries save: a scene gets them when its image has at least half as many
 // pixels as it has shapes (a pixel makes a ray from the eye and at least one
-// shadow ray per light).
-bool buffersPay(const Shape *shapes, std::size_t pixels) {
-  std::size_t count = 0;
-  for (const Shape *shape = shapes; shape != nullptr && count <= 2 * pixels; shape = shape->next) {
-    ++count;
-  }
-  return count <= 2 * pixels;
+// shadow ray per light). The hierarchy counts its shapes anyway; counting
+// them here would be one more walk of the list.
+std::size_t buffersUpTo(std::size_t pixels) {
+  return pixels > SIZE_MAX / 2 ? SIZE_MAX : 2 * pixels;
 }
 
 std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, const Scene *scene,
@@ -69,9 +68,7 @@ std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, cons
         }
         options.eye = scene->eye;
         options.eyeBuffer = true;
-        if (!buffersPay(shapes, pixels)) {
-          options.lightBuffersUpTo = 0;
-        }
+        options.lightBuffersUpTo = std::min(options.lightBuffersUpTo, buffersUpTo(pixels));
       }
       return std::make_unique<BvhIntersector>(shapes, options);
     }
