@@ -19,17 +19,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
 
+#include "accel/HelperThreads.h"
 #include "accel/MakeIntersector.h"
 #include "accel/bvh/BvhIntersector.h"
 #include "accel/flat/FlatIntersector.h"
 #include "app/AllocatorTuning.h"
 #include "render/RayTracer.h"
+#include "render/UsableCpus.h"
 #include "scene/Scene.h"
 
 namespace {
@@ -73,6 +76,7 @@ int usage() {
 
 int main(int argc, char **argv) {
   tuneAllocator(); // as the renderer does
+  helpers::start(std::size_t(std::max(usableCpuCount(), 1) - 1));
   if (argc < 4) {
     return usage();
   }

@@ -7,9 +7,12 @@
 // written row by row from the raster after it, and put in place of the old
 // file at the end.
 
+#include <algorithm>
+#include <cstddef>
 #include <new>
 #include <string>
 
+#include "accel/HelperThreads.h"
 #include "app/AllocatorTuning.h"
 #include "app/CommandLine.h"
 #include "image/BmpWriter.h"
@@ -17,6 +20,7 @@
 #include "io/OutputFile.h"
 #include "io/OutputSignals.h"
 #include "render/RayTracer.h"
+#include "render/UsableCpus.h"
 #include "scene/Scene.h"
 
 int main(int argc, char **argv) {
@@ -38,6 +42,10 @@ int main(int argc, char **argv) {
   if (!sameFile.empty()) {
     return endWith(sameFile);
   }
+
+  // Helpers started now have been spread over the processors by the time the
+  // scene is loaded.
+  helpers::start(std::size_t(std::max(usableCpuCount(), 1) - 1));
 
   Scene scene;
   if (scene.load(argv[1]) != 1) {

@@ -1,9 +1,12 @@
 #include "render/RowRunner.h"
 
 #include <condition_variable>
+#include <cstddef>
+#include <exception>
 #include <mutex>
-#include <thread>
 #include <vector>
+
+#include "accel/HelperThreads.h"
 
 namespace {
 
@@ -40,20 +43,25 @@ public:
     return finishedRows();
   }
 
-  // No more rows are handed out.
-  void stopHandingOut() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    nextRow_ = height_;
+  // A worker failed: no more rows are handed out, and the rows it held
+  // never finish.
+  void abandon() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      nextRow_ = height_;
+      abandoned_ = true;
+    }
+    finished_.notify_all();
   }
 
   // Waits until more than `reported` leading rows are finished and returns
-  // how many are.
+  // how many are; -1 once a worker has failed.
   int waitBeyond(int reported) {
     std::unique_lock<std::mutex> lock(mutex_);
     int finished = 0;
     finished_.wait(lock, [&] {
-      finished = finishedRows();
-      return finished > reported;
+      finished = abandoned_ ? -1 : finishedRows();
+      return finished != reported;
     });
     return finished;
   }
@@ -75,6 +83,7 @@ private:
   std::mutex mutex_;
   std::condition_variable finished_;
   int nextRow_ = 0;
+  bool abandoned_ = false;
   Vec3 nextStart_;
   const Vec3 stepY_;
   std::vector<int> inProgress_; // per worker: its row, or kIdle
@@ -107,24 +116,47 @@ void runRows(int height, int threads, const Vec3 &start, const Vec3 &stepY,
   // reporter woken for every row cost a context switch each, about a tenth
   // of the render's processor time at two threads).
   RowQueue queue(height, start, stepY, workerCount);
-  std::vector<std::thread> helpers;
-  helpers.reserve(std::size_t(workerCount - 1));
+  // Helper threads render rows beside this one; a helper that cannot be had
+  // leaves the rows to those that run.
+  std::size_t posted = 0;
   for (int worker = 1; worker < workerCount; ++worker) {
+    bool running = false;
     try {
-      helpers.emplace_back([&queue, &renderRow, worker] {
-        int row = 0;
-        Vec3 rowStart;
-        while (queue.next(worker, row, rowStart)) {
-          renderRow(row, rowStart);
+      running = helpers::post(posted, [&queue, &renderRow, worker] {
+        try {
+          int row = 0;
+          Vec3 rowStart;
+          while (queue.next(worker, row, rowStart)) {
+            renderRow(row, rowStart);
+          }
+        } catch (...) {
+          queue.abandon();
+          throw;
         }
       });
-    } catch (...) {
-      // No thread, or no memory for one (system_error or bad_alloc): render
-      // with the workers already running. Letting the exception out would
-      // destroy joinable threads, which terminates the process.
+    } catch (...) { // no memory to hand the work over
+    }
+    if (!running) {
       break;
     }
+    ++posted;
   }
+  const auto finishHelpers = [&posted] {
+    std::exception_ptr failure;
+    for (std::size_t helper = 0; helper < posted; ++helper) {
+      try {
+        helpers::finish(helper);
+      } catch (...) {
+        if (!failure) {
+          failure = std::current_exception();
+        }
+      }
+    }
+    posted = 0;
+    if (failure) {
+      std::rethrow_exception(failure);
+    }
+  };
 
   int reported = 0;
   const auto report = [&](int finished) {
@@ -140,17 +172,20 @@ void runRows(int height, int threads, const Vec3 &start, const Vec3 &stepY,
       renderRow(row, rowStart);
     }
     while (reported < height) {
-      report(queue.waitBeyond(reported));
+      const int finished = queue.waitBeyond(reported);
+      if (finished < 0) {
+        break; // a helper failed: finishing it hands its failure on
+      }
+      report(finished);
     }
   } catch (...) {
-    // The helpers finish the rows they can claim; joined, they leave safely.
-    queue.stopHandingOut();
-    for (std::thread &helper : helpers) {
-      helper.join();
+    // The helpers finish the rows they have claimed, then stop.
+    queue.abandon();
+    try {
+      finishHelpers();
+    } catch (...) { // the first exception is the one reported
     }
     throw;
   }
-  for (std::thread &helper : helpers) {
-    helper.join();
-  }
+  finishHelpers();
 }

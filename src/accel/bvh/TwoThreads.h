@@ -1,37 +1,30 @@
 #pragma once
 
-#include <exception>
-#include <thread>
+#include "accel/HelperThreads.h"
 
-// Runs `first` on a new thread and `second` on this one and returns when both
-// are done; when no thread can be started, runs both here, first first. An
-// exception from either reaches the caller once the other has finished: one
-// leaving a thread's function, or a joinable thread being destroyed, would
-// end the process.
+// Runs `first` on a helper thread and `second` on this one and returns when
+// both are done; when no helper is free (as within a helper's own work) or
+// none can be started, runs both here, first first. An exception from either
+// reaches the caller once the other has finished.
 template <typename First, typename Second> void inTwoThreads(First &&first, Second &&second) {
-  std::exception_ptr firstFailure;
-  std::thread worker;
+  bool posted = false;
   try {
-    worker = std::thread([&] {
-      try {
-        first();
-      } catch (...) {
-        firstFailure = std::current_exception();
-      }
-    });
-  } catch (...) {
-    first(); // no thread (or no memory for one)
+    posted = helpers::post(0, [&] { first(); });
+  } catch (...) { // no memory to hand the work over
+  }
+  if (!posted) {
+    first();
     second();
     return;
   }
   try {
     second();
   } catch (...) {
-    worker.join();
+    try {
+      helpers::finish(0);
+    } catch (...) { // the first exception is the one reported
+    }
     throw;
   }
-  worker.join();
-  if (firstFailure) {
-    std::rethrow_exception(firstFailure);
-  }
+  helpers::finish(0);
 }
