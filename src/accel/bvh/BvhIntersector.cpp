@@ -1030,25 +1030,45 @@ bool BvhIntersector::blockedInHierarchy(const Ray &ray, const RayBounds &bounds,
 
 template <bool count>
 bool BvhIntersector::blockedIn(const Ray &ray, ShadowQuery kind, TestCounts &counts) const {
-  for (const LightBuffer &buffer : lightBuffers_) {
-    const int answer = buffer.blocked(ray, kind, [&](std::uint32_t i) {
-      if constexpr (count) {
-        ++counts.shapes;
+  const flat::RayConstants leafRay(ray, flat::RayConstants::Shapes::TrianglesOnly);
+  const auto test = [&](std::uint32_t i) {
+    if constexpr (count) {
+      ++counts.shapes;
+    }
+    return blocks(intersectPrim(prims_[i], ray), kind);
+  };
+  // A buffer's candidates several at a time through the leaf kernels: the
+  // answer is whether any blocks, so the grouping cannot change it.
+  const auto testFour = [&](const std::uint32_t *prims, int n) {
+    if (leafKernels_ == nullptr || n == 1) {
+      for (int k = 0; k < n; ++k) {
+        if (test(prims[k])) {
+          return true;
+        }
       }
-      return blocks(intersectPrim(prims_[i], ray), kind);
-    });
+      return false;
+    }
+    if constexpr (count) {
+      counts.shapes += n;
+    }
+    flat::TriangleBlock block;
+    for (int lane = 0; lane < flat::kBlockLanes; ++lane) {
+      // Unused lanes get zero edges, which never hit.
+      const Prim *prim = lane < n ? &prims_[prims[lane]] : nullptr;
+      block.store(lane, prim ? prim->a : Vec3(), prim ? prim->b : Vec3(), prim ? prim->c : Vec3());
+    }
+    return leafKernels_->anyTriangle(&block, 1, leafRay, kind) >= 0;
+  };
+  for (const LightBuffer &buffer : lightBuffers_) {
+    const int answer = buffer.blocked(ray, kind, test, testFour);
     if (answer >= 0) {
-      return answer == 1 ||
-             (!alwaysTested_.empty() &&
-              blockedByAlwaysTested(
-                  ray, flat::RayConstants(ray, flat::RayConstants::Shapes::TrianglesOnly), kind));
+      return answer == 1 || (!alwaysTested_.empty() && blockedByAlwaysTested(ray, leafRay, kind));
     }
   }
   RayBounds bounds;
   if (!usable(ray, bounds)) {
     return list_.blocked(ray, kind);
   }
-  const flat::RayConstants leafRay(ray, flat::RayConstants::Shapes::TrianglesOnly);
   if (blockedByAlwaysTested(ray, leafRay, kind)) {
     return true;
   }

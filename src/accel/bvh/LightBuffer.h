@@ -69,10 +69,13 @@ public:
     return true;
   }
 
-  // -1 when the buffer does not cover this shadow ray; else 1 when `test`
-  // held for one of the ray's candidates (it is asked in an order of the
-  // buffer's choosing and not asked again once it holds), 0 when for none.
-  template <class Test> int blocked(const Ray &ray, ShadowQuery kind, Test &&test) const {
+  // -1 when the buffer does not cover this shadow ray; else 1 when a test
+  // held for one of the ray's candidates (asked in an order of the buffer's
+  // choosing, and no more once one holds), 0 when for none. The prims
+  // tested by every query go to test(prim) one at a time, those in the
+  // bins (triangles only) to testFour(prims, n) up to four at a time.
+  template <class Test, class TestFour>
+  int blocked(const Ray &ray, ShadowQuery kind, Test &&test, TestFour &&testFour) const {
     Lookup at;
     if (!lookUp(ray, kind, at)) {
       return -1;
@@ -82,12 +85,20 @@ public:
         return 1;
       }
     }
+    std::uint32_t four[4];
+    int held = 0;
     for (const Entry *entry = at.begin; entry != at.end && entry->key <= at.limit; ++entry) {
-      if ((sides_.empty() || within(sides_[entry->prim], at)) && test(entry->prim)) {
-        return 1;
+      if (sides_.empty() || within(sides_[entry->prim], at)) {
+        four[held++] = entry->prim;
+        if (held == 4) {
+          if (testFour(four, held)) {
+            return 1;
+          }
+          held = 0;
+        }
       }
     }
-    return 0;
+    return held > 0 && testFour(four, held) ? 1 : 0;
   }
 
   std::size_t memoryBytes() const;
