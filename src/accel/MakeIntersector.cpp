@@ -68,6 +68,7 @@ std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, cons
         }
         options.eye = scene->eye;
         options.eyeBuffer = true;
+        options.pixels = pixels;
         options.lightBuffersUpTo = std::min(options.lightBuffersUpTo, buffersUpTo(pixels));
       }
       return std::make_unique<BvhIntersector>(shapes, options);

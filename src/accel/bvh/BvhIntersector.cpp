@@ -722,14 +722,16 @@ void BvhIntersector::makeLightBuffers(const BvhOptions &options) {
   if (options.eyeBuffer) {
     lights.emplace_back(true, options.eye);
   }
+  const bool fine = options.pixels / 32 >= prims_.size();
   std::vector<std::optional<LightBuffer>> made(lights.size());
   const auto makeEvery = [&](std::size_t first) {
     for (std::size_t k = first; k < lights.size(); k += 2) {
       try {
-        made[k] = !lights[k].first ? LightBuffer::towardsDirection(lights[k].second, prims_, from)
+        made[k] = !lights[k].first
+                      ? LightBuffer::towardsDirection(lights[k].second, prims_, from, fine)
                   : options.eyeBuffer && k + 1 == lights.size()
-                      ? LightBuffer::fromEye(lights[k].second, prims_, from)
-                      : LightBuffer::towardsPoint(lights[k].second, prims_, from);
+                      ? LightBuffer::fromEye(lights[k].second, prims_, from, fine)
+                      : LightBuffer::towardsPoint(lights[k].second, prims_, from, fine);
       } catch (const std::bad_alloc &) {
         made[k].reset(); // that light's rays take the hierarchy
       }

@@ -46,6 +46,9 @@ struct BvhOptions {
   // buffers). The answers are the same.
   Vec3 eye = {};
   bool eyeBuffer = false;
+  // The pixels of the image the hierarchy serves (0: not known). From 32
+  // pixels per shape the light buffers get finer bins.
+  std::size_t pixels = 0;
   // From this many shapes the lights' buffers are made on two threads.
   std::size_t parallelLightBuffersFrom = 2000;
 };

@@ -31,15 +31,18 @@ public:
   };
 
   // Nullopt when the light or the region is outside the error analysis, or
-  // when too many prims would have to be tested by every query.
-  static std::optional<LightBuffer>
-  towardsDirection(const Vec3 &direction, const std::vector<Prim> &prims, const Region &from);
-  static std::optional<LightBuffer>
-  towardsPoint(const Vec3 &position, const std::vector<Prim> &prims, const Region &from);
+  // when too many prims would have to be tested by every query. `fine`:
+  // finer bins, for many rays per prim (fewer candidates, more entries).
+  static std::optional<LightBuffer> towardsDirection(const Vec3 &direction,
+                                                     const std::vector<Prim> &prims,
+                                                     const Region &from, bool fine = false);
+  static std::optional<LightBuffer> towardsPoint(const Vec3 &position,
+                                                 const std::vector<Prim> &prims, const Region &from,
+                                                 bool fine = false);
   // Nearest-hit rays from the eye: they all start at one point, as shadow
   // rays towards a point light all end at one.
   static std::optional<LightBuffer> fromEye(const Vec3 &position, const std::vector<Prim> &prims,
-                                            const Region &from);
+                                            const Region &from, bool fine = false);
 
   // For a ray from the eye: false when the buffer does not cover it; else
   // `first()` has been called (for the shapes outside the buffer), then
@@ -141,8 +144,9 @@ private:
   bool lookUpFromEye(const Ray &ray, Lookup &at) const;
   // The bin of the direction w seen from the point.
   const Entry *binAround(const double w[3], const Entry *&end) const;
-  static std::optional<LightBuffer>
-  aroundPoint(const Vec3 &position, const std::vector<Prim> &prims, const Region &from, bool eye);
+  static std::optional<LightBuffer> aroundPoint(const Vec3 &position,
+                                                const std::vector<Prim> &prims, const Region &from,
+                                                bool eye, bool fine);
   // A prim's rectangle of bins (inclusive ranges) on one face (a point
   // light's cube has six; a direction light's grid is face 0).
   struct Footprint {
