@@ -54,7 +54,7 @@ BvhOptions toldTheLightsAndEye(const Scene &scene) {
 // Flat at every level this processor runs, and the hierarchy with its
 // four-lane float node test (leaves tested by the flat kernels of each level,
 // stored in their layout or copied as visited), with its one-box double test and, in lit scenes,
-// told where the lights are, with light buffers and without.
+// told where the lights are, with light buffers (coarse and fine bins) and without.
 std::vector<Candidate> fastIntersectors(const Scene &scene) {
   std::vector<Candidate> all;
   for (const auto &[level, name] : flatLevels()) {
@@ -72,6 +72,9 @@ std::vector<Candidate> fastIntersectors(const Scene &scene) {
   BvhOptions lit = toldTheLightsAndEye(scene);
   if (!lit.pointLights.empty() || !lit.directionLights.empty()) {
     all.push_back({"bvh told the lights and the eye, with light buffers",
+                   std::make_unique<BvhIntersector>(scene.shapes, lit), true});
+    lit.pixels = std::size_t(1) << 40;
+    all.push_back({"bvh told the lights and the eye, with finer light buffers",
                    std::make_unique<BvhIntersector>(scene.shapes, lit), true});
     lit.lightBuffersUpTo = 0;
     all.push_back({"bvh told the lights and the eye, without light buffers",
