@@ -298,8 +298,10 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
       std::remove_if(footprints.begin(), footprints.end(),
                      [](const Footprint &f) { return f.lo[0] > f.hi[0] || f.lo[1] > f.hi[1]; }),
       footprints.end());
+  double rows = 0.0;
   for (const Footprint &f : footprints) {
     total += double(f.hi[0] - f.lo[0] + 1) * double(f.hi[1] - f.lo[1] + 1);
+    rows += double(f.hi[1] - f.lo[1] + 1);
     for (int a = 0; a < 2; ++a) {
       lo[f.face][a] = std::min(lo[f.face][a], f.lo[a]);
       hi[f.face][a] = std::max(hi[f.face][a], f.hi[a]);
@@ -341,17 +343,22 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
     int to; // below `from` when the row keeps none
   };
   std::vector<Columns> columns;
+  columns.reserve(std::size_t(rows));
   for (const std::uint64_t i : order) {
     const Footprint &f = footprints[std::uint32_t(i)];
     const Window &window = windows_[f.face];
     const Carve carve = carveFor(f);
+    // A carve that keeps every bin (a direction light's, a wide prim's)
+    // leaves the rows whole.
+    const bool whole =
+        carve.least[0] == -INFINITY && carve.least[1] == -INFINITY && carve.least[2] == -INFINITY;
     for (int y = f.lo[1]; y <= f.hi[1]; ++y) {
       // Along the row each side keeps a half-line of x; their common part,
       // widened by 2^-20 of a bin each way (solving for it rounds by far less
       // within the window's 2^20 bins).
       double from = f.lo[0];
       double to = f.hi[0];
-      for (int k = 0; k < 3; ++k) {
+      for (int k = 0; k < 3 && !whole; ++k) {
         const double need = carve.least[k] - (carve.at[k] + carve.perY[k] * y);
         if (carve.perX[k] > 0.0) {
           from = std::max(from, std::ceil(need / carve.perX[k] - 0x1p-20));
