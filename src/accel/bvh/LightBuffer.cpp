@@ -336,6 +336,16 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
     order[i] = std::uint64_t(ordered) << 32 | i;
   }
   sortByHighHalf(order);
+  // The footprints themselves in that order: the two passes below then read
+  // them one after another instead of at random.
+  {
+    std::vector<Footprint> sorted(footprints.size());
+    for (std::size_t n = 0; n < order.size(); ++n) {
+      sorted[n] = footprints[std::uint32_t(order[n])];
+    }
+    footprints.swap(sorted);
+  }
+  std::vector<std::uint64_t>().swap(order);
   // Each footprint's kept columns, row by row (thinned once), counted into
   // the bins; then the entries placed.
   struct Columns {
@@ -344,8 +354,7 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
   };
   std::vector<Columns> columns;
   columns.reserve(std::size_t(rows));
-  for (const std::uint64_t i : order) {
-    const Footprint &f = footprints[std::uint32_t(i)];
+  for (const Footprint &f : footprints) {
     const Window &window = windows_[f.face];
     const Carve carve = carveFor(f);
     // A carve that keeps every bin (a direction light's, a wide prim's)
@@ -387,8 +396,7 @@ bool LightBuffer::fill(std::vector<Footprint> &footprints, double maxEntries) {
   entries_.resize(binStart_[count]);
   std::vector<std::uint32_t> next(binStart_.begin(), binStart_.end() - 1);
   const Columns *row = columns.data();
-  for (const std::uint64_t i : order) {
-    const Footprint &f = footprints[std::uint32_t(i)];
+  for (const Footprint &f : footprints) {
     const Window &window = windows_[f.face];
     for (int y = f.lo[1]; y <= f.hi[1]; ++y, ++row) {
       const std::size_t first =
