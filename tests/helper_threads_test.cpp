@@ -1,10 +1,13 @@
 // The kept helper threads that the hierarchy's build and the render share.
 
 #include <atomic>
+#include <csignal>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include "accel/bvh/TwoThreads.h"
 #include "geometry/Vec3.h"
@@ -32,21 +35,42 @@ TEST(HelperThreads, RunBothHalvesAndHandBackTheirFailures) {
     EXPECT_THROW(inTwoThreads([] {}, [] { throw std::runtime_error("second"); }),
                  std::runtime_error);
   }
+  // Termination signals go to the thread that may hold them off while it
+  // makes a temporary file, never to a helper.
+  sigset_t mask;
+  inTwoThreads([&] { pthread_sigmask(SIG_BLOCK, nullptr, &mask); }, [] {});
+  EXPECT_TRUE(sigismember(&mask, SIGINT) && sigismember(&mask, SIGTERM) &&
+              sigismember(&mask, SIGHUP));
 }
 
 TEST(HelperThreads, RowsStopWithTheFailureOfAnyWorker) {
-  for (const int failingRow : {0, 7, 39}) {
-    std::atomic<int> rendered{0};
+  const std::thread::id caller = std::this_thread::get_id();
+  for (const bool onHelper : {true, false}) {
+    std::atomic<int> failed{-1};
+    std::vector<int> reported;
     EXPECT_THROW(runRows(
                      40, 3, Vec3(0.0f, 0.0f, -1.0f), Vec3(0.0f, 0.01f, 0.0f),
                      [&](int row, const Vec3 &) {
-                       if (row == failingRow) {
+                       const bool here = (std::this_thread::get_id() == caller) != onHelper;
+                       if (!here) {
+                         // The others wait until the failing side has failed.
+                         while (failed < 0) {
+                           std::this_thread::yield();
+                         }
+                       }
+                       int none = -1;
+                       if (here && failed.compare_exchange_strong(none, row)) {
                          throw std::runtime_error("row");
                        }
-                       ++rendered;
                      },
-                     [](int) {}),
-                 std::runtime_error);
+                     [&](int row) { reported.push_back(row); }),
+                 std::runtime_error)
+        << (onHelper ? "failing on a helper" : "failing on the caller");
+    // Rows before the failed one only, each once and in order.
+    for (std::size_t i = 0; i < reported.size(); ++i) {
+      EXPECT_EQ(reported[i], int(i));
+    }
+    EXPECT_LE(int(reported.size()), failed.load());
     // The helpers are free again: the next render uses them.
     std::atomic<int> all{0};
     runRows(

@@ -2,10 +2,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
+
+#include <pthread.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -23,6 +26,11 @@ constexpr auto kSpinBetween = std::chrono::microseconds(200);
 constexpr auto kSpinAtStart = std::chrono::milliseconds(5);
 constexpr std::size_t kMaxHelpers = 256;
 
+// Spinning pays only with a processor to spare: set by start() when the
+// caller has one per helper; on one processor a spinning thread would only
+// hold up the one it waits for.
+std::atomic<bool> spinning{false};
+
 void pause() {
 #if defined(__SSE2__)
   _mm_pause();
@@ -32,6 +40,9 @@ void pause() {
 // Spins until `state` leaves `from` or the time is up, then sleeps until it
 // does; returns the new value.
 int waitWhile(const std::atomic<int> &state, int from, Clock::duration spin) {
+  if (!spinning.load(std::memory_order_relaxed)) {
+    spin = Clock::duration::zero();
+  }
   const Clock::time_point until = Clock::now() + spin;
   for (unsigned round = 0;; ++round) {
     const int now = state.load(std::memory_order_acquire);
@@ -82,18 +93,28 @@ public:
     }
   }
 
-  // Starts the thread unless it runs; false when it cannot be started.
+  // Starts the thread unless it runs; false when it cannot be started (then
+  // or before: a thread the system refused once is not asked for again).
   bool started() {
     const std::lock_guard<std::mutex> hold(startLock_);
-    if (!running_) {
+    if (!running_ && !refused_) {
+      // A helper takes no asynchronous signals: they go to the threads that
+      // chose how to handle them, which may hold them off for a moment (as
+      // while an output's temporary file is made and not yet registered for
+      // removal). A new thread inherits the mask of the one that makes it.
+      sigset_t all;
+      sigset_t previous;
+      sigfillset(&all);
+      pthread_sigmask(SIG_SETMASK, &all, &previous);
       try {
         std::thread(&Helper::loop, this).detach();
         running_ = true;
       } catch (...) { // no thread, or no memory for one
-        return false;
+        refused_ = true;
       }
+      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
-    return true;
+    return running_;
   }
 
 private:
@@ -123,6 +144,7 @@ private:
   std::exception_ptr failure_;
   std::mutex startLock_;
   bool running_ = false;
+  bool refused_ = false;
 };
 
 // Never destroyed: the helpers run until the process ends.
@@ -134,6 +156,7 @@ Helper *pool() {
 } // namespace
 
 void start(std::size_t count) {
+  spinning.store(count > 0, std::memory_order_relaxed);
   Helper *const helpers = pool();
   for (std::size_t i = 0; helpers != nullptr && i < count && i < kMaxHelpers; ++i) {
     if (!helpers[i].started()) {

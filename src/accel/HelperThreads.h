@@ -13,7 +13,9 @@ namespace helpers {
 
 // Starts helpers 0 .. count-1 now, so that the system has spread them over
 // the processors before the first work comes (helpers otherwise start when
-// first asked). Each spins for a few milliseconds first, for that reason.
+// first asked). Each spins for a few milliseconds first, for that reason,
+// and briefly whenever it or its caller waits: only after a start() with a
+// count above 0, which says there are processors to spare for it.
 void start(std::size_t count);
 
 // Runs work() on helper `index` while the caller goes on, and `finish`
