@@ -1,7 +1,5 @@
 #include "accel/MakeIntersector.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <new>
 
 #include "accel/ListIntersector.h"
@@ -40,15 +38,6 @@ Structure chooseStructure(const Shape *shapes) {
   return Structure::Flat;
 }
 
-// Making a light buffer costs about as much per shape as a few hundred
-// queries save: a scene gets them when its image has at least half as many
-// pixels as it has shapes (a pixel makes a ray from the eye and at least one
-// shadow ray per light). The hierarchy counts its shapes anyway; counting
-// them here would be one more walk of the list.
-std::size_t buffersUpTo(std::size_t pixels) {
-  return pixels > SIZE_MAX / 2 ? SIZE_MAX : 2 * pixels;
-}
-
 std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, const Scene *scene,
                                   std::size_t pixels) {
   if (structure == Structure::Auto) {
@@ -69,7 +58,6 @@ std::unique_ptr<Intersector> make(const Shape *shapes, Structure structure, cons
         options.eye = scene->eye;
         options.eyeBuffer = true;
         options.pixels = pixels;
-        options.lightBuffersUpTo = std::min(options.lightBuffersUpTo, buffersUpTo(pixels));
       }
       return std::make_unique<BvhIntersector>(shapes, options);
     }

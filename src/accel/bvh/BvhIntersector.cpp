@@ -655,7 +655,9 @@ BvhIntersector::BvhIntersector(const Shape *list, const BvhOptions &options) : l
 
 void BvhIntersector::makeLightBuffers(const BvhOptions &options) {
   // Bins count their entries in 32 bits: at most 64 per prim and 4,096 more.
-  if (nodes_.empty() || prims_.size() > options.lightBuffersUpTo ||
+  // (prims + 1) / 2 > pixels: more than two prims per pixel.
+  const bool tooFewPixels = options.pixels != 0 && (prims_.size() + 1) / 2 > options.pixels;
+  if (nodes_.empty() || prims_.size() > options.lightBuffersUpTo || tooFewPixels ||
       prims_.size() > (std::size_t(1) << 25)) {
     return;
   }

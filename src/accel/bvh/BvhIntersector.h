@@ -46,8 +46,12 @@ struct BvhOptions {
   // buffers). The answers are the same.
   Vec3 eye = {};
   bool eyeBuffer = false;
-  // The pixels of the image the hierarchy serves (0: not known). From 32
-  // pixels per shape the light buffers get finer bins.
+  // The pixels of the image the hierarchy serves (0: not known). Making a
+  // light buffer costs about as much per shape as a few hundred queries
+  // save, so the buffers are made only when the image has at least half as
+  // many pixels as the hierarchy has shapes (a pixel makes a ray from the
+  // eye and at least one shadow ray per light), with finer bins from 32
+  // pixels per shape.
   std::size_t pixels = 0;
   // From this many shapes the lights' buffers are made on two threads.
   std::size_t parallelLightBuffersFrom = 2000;
