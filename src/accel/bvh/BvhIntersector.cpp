@@ -1326,6 +1326,7 @@ template <typename RayBounds> WideRay wideRay(const RayBounds &bounds, double ma
   for (int a = 0; a < 3; ++a) {
     ray.origin[a] = _mm_set1_ps(float(bounds.origin[a]));
     ray.parallel[a] = bounds.parallel[a];
+    ray.negative[a] = bounds.inverse[a] < 0.0;
     ray.anyParallel = ray.anyParallel || bounds.parallel[a];
     ray.inverse[a] = _mm_set1_ps(bounds.parallel[a] ? 0.0f : float(bounds.inverse[a]));
     originMax = std::max(originMax, std::fabs(bounds.origin[a]));

@@ -47,6 +47,7 @@ struct WideRay {
   __m128 origin[3];
   __m128 inverse[3]; // float 1 / d, finite: axes with d = 0 are `parallel`
   bool parallel[3];
+  bool negative[3]; // d < 0: the ray enters a slab at its high plane
   bool anyParallel;
   double planeSlack; // covers the float roundings of planes and numerators
 };
@@ -81,17 +82,22 @@ inline int enterFour(const BvhWideNode &node, const WideRay &ray, float grown, f
   __m128 far = _mm_set1_ps(INFINITY);
   __m128 inside = _mm_castsi128_ps(_mm_set1_epi32(-1));
   for (int a = 0; a < 3; ++a) {
-    const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(node.lo[a]), r), ray.origin[a]);
-    const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_load_ps(node.hi[a]), r), ray.origin[a]);
     if (anyParallel && ray.parallel[a]) {
+      const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(node.lo[a]), r), ray.origin[a]);
+      const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_load_ps(node.hi[a]), r), ray.origin[a]);
       const __m128 zero = _mm_setzero_ps();
       inside = _mm_and_ps(inside, _mm_and_ps(_mm_cmple_ps(lo, zero), _mm_cmpge_ps(hi, zero)));
       continue;
     }
-    const __m128 t0 = _mm_mul_ps(lo, ray.inverse[a]);
-    const __m128 t1 = _mm_mul_ps(hi, ray.inverse[a]);
-    near = _mm_max_ps(near, _mm_min_ps(t0, t1));
-    far = _mm_min_ps(far, _mm_max_ps(t0, t1));
+    // Every step below rounds monotonically and lo - r <= hi + r, so the plane
+    // the direction's sign picks gives the smaller parameter: the same values
+    // as taking the min and max of both, without them.
+    const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(node.lo[a]), r), ray.origin[a]);
+    const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_load_ps(node.hi[a]), r), ray.origin[a]);
+    const __m128 t0 = _mm_mul_ps(ray.negative[a] ? hi : lo, ray.inverse[a]);
+    const __m128 t1 = _mm_mul_ps(ray.negative[a] ? lo : hi, ray.inverse[a]);
+    near = _mm_max_ps(near, t0);
+    far = _mm_min_ps(far, t1);
   }
   // Two roundings (the reciprocal and the product) move a slab parameter by
   // under 2^-22 of itself; widening by 2^-20 of the rounded value covers them
