@@ -41,12 +41,14 @@ struct Configuration {
   std::unique_ptr<Intersector> shapes; // null: render(scene, w, h)
   int threads;
   bool quiet = false; // without progress reports
+  int bandRows = RayTracer::kBandRows;
 };
 
 Rendering render(const Scene &scene, int width, int height, const Configuration &c) {
   Rendering r;
   r.progress = capturedStdout([&] {
-    r.image = c.shapes ? RayTracer().render(scene, width, height, *c.shapes, c.threads, !c.quiet)
+    r.image = c.shapes ? RayTracer().render(scene, width, height, *c.shapes, c.threads, !c.quiet,
+                                            c.bandRows)
                        : RayTracer().render(scene, width, height);
   });
   if (r.image) {
@@ -56,14 +58,17 @@ Rendering render(const Scene &scene, int width, int height, const Configuration 
 }
 
 // Each level on one thread, the widest level (which renders use) on several:
-// the intersector and the row scheduling are independent of each other.
+// the intersector and the row scheduling are independent of each other. The
+// reference walks row after row; these go tile by tile in bands of rows.
 std::vector<Configuration> fastConfigurations(const Scene &scene) {
   std::vector<Configuration> all;
   for (const auto &[level, name] : flatLevels()) {
     for (const int threads : {1, 2, 3, 8}) {
       if (threads == 1 || level == supportedSimdLevel()) {
+        // Three threads take bands of three rows.
         all.push_back({name + " on " + std::to_string(threads) + " threads",
-                       std::make_unique<FlatIntersector>(scene.shapes, level), threads});
+                       std::make_unique<FlatIntersector>(scene.shapes, level), threads, false,
+                       threads == 3 ? 3 : RayTracer::kBandRows});
       }
     }
     if (level != supportedSimdLevel()) { // the bvh below uses the widest
@@ -89,8 +94,8 @@ std::vector<Configuration> fastConfigurations(const Scene &scene) {
 
 // Stops at the first difference to keep the report short; false then.
 bool matchesReference(const Scene &scene, int width, int height, const std::string &name) {
-  const Rendering reference =
-      render(scene, width, height, {"list", std::make_unique<ListIntersector>(scene.shapes), 1});
+  const Rendering reference = render(
+      scene, width, height, {"list", std::make_unique<ListIntersector>(scene.shapes), 1, false, 1});
   if (reference.bmp.empty()) {
     ADD_FAILURE() << name << ": the reference render failed";
     return false;
@@ -189,32 +194,45 @@ TEST(RowRunner, FormsRowStartsByAdditionInRowOrderAndReportsRowsInOrderOnceDone)
     current = add(current, step);
   }
   ASSERT_TRUE(multiplicationDiffers);
-  for (const int threads : {1, 3, 8}) {
-    std::vector<std::atomic<bool>> done(kHeight);
-    std::vector<Vec3> starts(kHeight);
-    std::vector<int> reported;
-    runRows(
-        kHeight, threads, start, step,
-        [&](int row, const Vec3 &rowStart) {
-          // Rows of uneven length, so that workers overtake each other.
-          std::this_thread::sleep_for(std::chrono::microseconds((row * 37) % 500));
-          starts[std::size_t(row)] = rowStart;
-          done[std::size_t(row)] = true;
-        },
-        [&](int row) {
-          ASSERT_TRUE(std::all_of(done.begin(), done.begin() + row + 1,
-                                  [](const std::atomic<bool> &d) { return d.load(); }))
-              << "row " << row << " reported early";
-          reported.push_back(row);
-        });
-    std::vector<int> everyRow(kHeight);
-    std::iota(everyRow.begin(), everyRow.end(), 0);
-    EXPECT_EQ(reported, everyRow) << "on " << threads << " threads";
-    for (int row = 0; row < kHeight; ++row) {
-      const Vec3 &got = starts[std::size_t(row)];
-      const Vec3 &want = expected[std::size_t(row)];
-      ASSERT_TRUE(got.x == want.x && got.y == want.y && got.z == want.z)
-          << "row " << row << " on " << threads << " threads";
+  for (const int bandRows : {1, 5, kMaxBandRows}) {
+    for (const int threads : {1, 3, 8}) {
+      const std::string where =
+          "on " + std::to_string(threads) + " threads, bands of " + std::to_string(bandRows);
+      std::vector<std::atomic<int>> done(kHeight);
+      std::vector<Vec3> starts(kHeight);
+      std::vector<int> reported;
+      std::atomic<int> longestBand{0};
+      runBands(
+          kHeight, threads, bandRows, start, step,
+          [&](int firstRow, int rows, const Vec3 *rowStarts) {
+            // Bands of uneven length, so that workers overtake each other.
+            std::this_thread::sleep_for(std::chrono::microseconds((firstRow * 37) % 500));
+            longestBand = std::max(longestBand.load(), rows);
+            for (int row = firstRow; row < firstRow + rows; ++row) {
+              starts[std::size_t(row)] = rowStarts[row - firstRow];
+              ++done[std::size_t(row)];
+            }
+          },
+          [&](int row) {
+            ASSERT_TRUE(std::all_of(done.begin(), done.begin() + row + 1,
+                                    [](const std::atomic<int> &d) { return d.load() == 1; }))
+                << "row " << row << " reported early " << where;
+            reported.push_back(row);
+          });
+      std::vector<int> everyRow(kHeight);
+      std::iota(everyRow.begin(), everyRow.end(), 0);
+      EXPECT_EQ(reported, everyRow) << where;
+      EXPECT_TRUE(std::all_of(done.begin(), done.end(),
+                              [](const std::atomic<int> &d) { return d.load() == 1; }))
+          << "a row rendered twice or never " << where;
+      // Full bands while plenty of rows remain (a few threads), never longer.
+      EXPECT_TRUE(threads == 8 ? longestBand <= bandRows : longestBand == bandRows) << where;
+      for (int row = 0; row < kHeight; ++row) {
+        const Vec3 &got = starts[std::size_t(row)];
+        const Vec3 &want = expected[std::size_t(row)];
+        ASSERT_TRUE(got.x == want.x && got.y == want.y && got.z == want.z)
+            << "row " << row << " " << where;
+      }
     }
   }
 }

@@ -1,5 +1,6 @@
 #include "render/RayTracer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -57,7 +58,7 @@ std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int heig
 
 std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int height,
                                          const Intersector &shapes, int threads,
-                                         bool reportProgress) const {
+                                         bool reportProgress, int bandRows) const {
   auto image = std::make_unique<Image>(width, height);
   if (!image->valid()) {
     return nullptr;
@@ -66,23 +67,30 @@ std::unique_ptr<Image> RayTracer::render(const Scene &scene, int width, int heig
 
   // Directions advance by repeated addition, so every sample carries the
   // rounding of the additions before it: row starts are formed in row order,
-  // then each row is walked from its start.
-  const auto renderRow = [&](int row, const Vec3 &rowStart) {
-    Vec3 current = rowStart;
-    for (int column = 0; column < width; ++column) {
-      Vec3 colour = trace(scene, shapes, Ray(scene.eye, current), kMaxDepth);
-      clamp01(colour);
-      image->setPixel(column, row, colour.x, colour.y, colour.z);
-      addInPlace(current, rays.stepX);
+  // then each row is walked from its start, tile by tile.
+  const auto renderBand = [&](int firstRow, int rows, const Vec3 *rowStarts) {
+    Vec3 current[kMaxBandRows];
+    std::copy(rowStarts, rowStarts + rows, current);
+    for (int left = 0; left < width; left += kTileColumns) {
+      const int right = std::min(width, left + kTileColumns);
+      for (int row = 0; row < rows; ++row) {
+        for (int column = left; column < right; ++column) {
+          Vec3 colour = trace(scene, shapes, Ray(scene.eye, current[row]), kMaxDepth);
+          clamp01(colour);
+          image->setPixel(column, firstRow + row, colour.x, colour.y, colour.z);
+          addInPlace(current[row], rays.stepX);
+        }
+      }
     }
   };
   if (threads <= 0) {
     threads = usableCpuCount();
   }
-  runRows(height, threads, rays.start, rays.stepY, renderRow, [height, reportProgress](int row) {
-    if (reportProgress) {
-      printProgress(row, height);
-    }
-  });
+  runBands(height, threads, bandRows, rays.start, rays.stepY, renderBand,
+           [height, reportProgress](int row) {
+             if (reportProgress) {
+               printProgress(row, height);
+             }
+           });
   return image;
 }

@@ -1,5 +1,6 @@
 #include "render/RowRunner.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -10,25 +11,31 @@
 
 namespace {
 
-// Hands out rows in order and tells how many leading rows are finished.
-// Workers take rows one at a time, so a row is finished once it is claimed
-// and no worker holds it any more; nothing per row is stored.
+// Hands out bands of rows in order and tells how many leading rows are
+// finished. A band is finished once it is claimed and no worker holds it any
+// more; nothing per row is stored.
 class RowQueue {
 public:
-  RowQueue(int height, const Vec3 &start, const Vec3 &stepY, int workers)
-      : height_(height), nextStart_(start), stepY_(stepY), inProgress_(workers, kIdle) {}
+  RowQueue(int height, int bandRows, const Vec3 &start, const Vec3 &stepY, int workers)
+      : height_(height), bandRows_(bandRows), nextStart_(start), stepY_(stepY),
+        inProgress_(workers, kIdle) {}
 
-  // Marks the worker's current row finished and gives it the next one;
-  // false when every row has been handed out.
-  bool next(int worker, int &row, Vec3 &rowStart) {
+  // Marks the worker's current band finished and gives it the next one, its
+  // first row, row count and row starts; false when every row has been
+  // handed out.
+  bool next(int worker, int &row, int &rows, Vec3 rowStarts[]) {
     bool claimed = false;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       inProgress_[worker] = kIdle;
       if (nextRow_ < height_) {
-        row = nextRow_++;
-        rowStart = nextStart_;
-        nextStart_ = add(nextStart_, stepY_);
+        row = nextRow_;
+        rows = bandSize(height_ - nextRow_, int(inProgress_.size()));
+        for (int i = 0; i < rows; ++i) {
+          rowStarts[i] = nextStart_;
+          nextStart_ = add(nextStart_, stepY_);
+        }
+        nextRow_ += rows;
         inProgress_[worker] = row;
         claimed = true;
       }
@@ -79,7 +86,16 @@ private:
     return finished;
   }
 
+  // A full band while plenty remain, then smaller ones: each worker still
+  // gets about two bands of what is left, so none is left alone with a
+  // long band at the end.
+  int bandSize(int remaining, int workers) const {
+    const int share = remaining / (2 * workers);
+    return std::max(1, std::min({bandRows_, share, remaining}));
+  }
+
   const int height_;
+  const int bandRows_;
   std::mutex mutex_;
   std::condition_variable finished_;
   int nextRow_ = 0;
@@ -89,25 +105,33 @@ private:
   std::vector<int> inProgress_; // per worker: its row, or kIdle
 };
 
-void runOnThisThread(int height, const Vec3 &start, const Vec3 &stepY,
-                     const std::function<void(int, const Vec3 &)> &renderRow,
+void runOnThisThread(int height, int bandRows, const Vec3 &start, const Vec3 &stepY,
+                     const std::function<void(int, int, const Vec3 *)> &renderBand,
                      const std::function<void(int)> &rowFinished) {
-  Vec3 rowStart = start;
-  for (int row = 0; row < height; ++row) {
-    renderRow(row, rowStart);
-    rowFinished(row);
-    rowStart = add(rowStart, stepY);
+  Vec3 rowStarts[kMaxBandRows];
+  Vec3 nextStart = start;
+  for (int row = 0; row < height; row += bandRows) {
+    const int rows = std::min(bandRows, height - row);
+    for (int i = 0; i < rows; ++i) {
+      rowStarts[i] = nextStart;
+      nextStart = add(nextStart, stepY);
+    }
+    renderBand(row, rows, rowStarts);
+    for (int i = 0; i < rows; ++i) {
+      rowFinished(row + i);
+    }
   }
 }
 
 } // namespace
 
-void runRows(int height, int threads, const Vec3 &start, const Vec3 &stepY,
-             const std::function<void(int, const Vec3 &)> &renderRow,
-             const std::function<void(int)> &rowFinished) {
+void runBands(int height, int threads, int bandRows, const Vec3 &start, const Vec3 &stepY,
+              const std::function<void(int, int, const Vec3 *)> &renderBand,
+              const std::function<void(int)> &rowFinished) {
+  bandRows = std::clamp(bandRows, 1, kMaxBandRows);
   const int workerCount = threads < height ? threads : height;
   if (workerCount <= 1) {
-    runOnThisThread(height, start, stepY, renderRow, rowFinished);
+    runOnThisThread(height, bandRows, start, stepY, renderBand, rowFinished);
     return;
   }
 
@@ -115,19 +139,20 @@ void runRows(int height, int threads, const Vec3 &start, const Vec3 &stepY,
   // finished ones between its rows, so nothing wakes it per row (a waiting
   // reporter woken for every row cost a context switch each, about a tenth
   // of the render's processor time at two threads).
-  RowQueue queue(height, start, stepY, workerCount);
+  RowQueue queue(height, bandRows, start, stepY, workerCount);
   // Helper threads render rows beside this one; a helper that cannot be had
   // leaves the rows to those that run.
   std::size_t posted = 0;
   for (int worker = 1; worker < workerCount; ++worker) {
     bool running = false;
     try {
-      running = helpers::post(posted, [&queue, &renderRow, worker] {
+      running = helpers::post(posted, [&queue, &renderBand, worker] {
         try {
           int row = 0;
-          Vec3 rowStart;
-          while (queue.next(worker, row, rowStart)) {
-            renderRow(row, rowStart);
+          int rows = 0;
+          Vec3 rowStarts[kMaxBandRows];
+          while (queue.next(worker, row, rows, rowStarts)) {
+            renderBand(row, rows, rowStarts);
           }
         } catch (...) {
           queue.abandon();
@@ -166,10 +191,11 @@ void runRows(int height, int threads, const Vec3 &start, const Vec3 &stepY,
   };
   try {
     int row = 0;
-    Vec3 rowStart;
-    while (queue.next(0, row, rowStart)) {
+    int rows = 0;
+    Vec3 rowStarts[kMaxBandRows];
+    while (queue.next(0, row, rows, rowStarts)) {
       report(queue.finishedSoFar());
-      renderRow(row, rowStart);
+      renderBand(row, rows, rowStarts);
     }
     while (reported < height) {
       const int finished = queue.waitBeyond(reported);
@@ -188,4 +214,13 @@ void runRows(int height, int threads, const Vec3 &start, const Vec3 &stepY,
     throw;
   }
   finishHelpers();
+}
+
+void runRows(int height, int threads, const Vec3 &start, const Vec3 &stepY,
+             const std::function<void(int, const Vec3 &)> &renderRow,
+             const std::function<void(int)> &rowFinished) {
+  runBands(
+      height, threads, 1, start, stepY,
+      [&renderRow](int row, int, const Vec3 *rowStarts) { renderRow(row, rowStarts[0]); },
+      rowFinished);
 }
