@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <fstream>
+#include <numeric>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -9,9 +11,13 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include "accel/HelperThreads.h"
 #include "accel/bvh/TwoThreads.h"
+#include "app/AllocatorTuning.h"
+#include "app/HeapWarmUp.h"
 #include "geometry/Vec3.h"
 #include "render/RowRunner.h"
+#include "scratch_directory.h"
 
 namespace {
 
@@ -77,6 +83,40 @@ TEST(HelperThreads, RowsStopWithTheFailureOfAnyWorker) {
         40, 3, Vec3(0.0f, 0.0f, -1.0f), Vec3(0.0f, 0.01f, 0.0f), [&](int, const Vec3 &) { ++all; },
         [](int) {});
     EXPECT_EQ(all, 40);
+  }
+}
+
+// The warming fills page tables beside the loader's use of the same heap:
+// what the loader writes meanwhile stays, and helper 0 is free afterwards.
+TEST(HeapWarmUp, KeepsEveryByteAndFreesTheHelper) {
+  tuneAllocator();
+  helpers::start(1);
+  const ScratchDirectory dir;
+  const std::string scene = (dir.path() / "scene.txt").string();
+  std::ofstream(scene) << std::string(std::size_t(2) << 20, '#');
+  for (int round = 0; round < 3; ++round) {
+    std::vector<std::uint32_t> loaded;
+    {
+      HeapWarmUp warmUp(scene.c_str());
+#if defined(__GLIBC__) && defined(__linux__) && !defined(RAYTRACER_SANITIZED)
+      EXPECT_TRUE(warmUp.warming());
+#endif
+      loaded.resize(std::size_t(3) << 20);
+      std::iota(loaded.begin(), loaded.end(), 7u);
+    }
+    for (std::size_t i = 0; i < loaded.size(); ++i) {
+      ASSERT_EQ(loaded[i], std::uint32_t(i + 7)) << "at " << i;
+    }
+    std::atomic<bool> ran{false};
+    ASSERT_TRUE(helpers::post(0, [&ran] { ran = true; }));
+    helpers::finish(0);
+    EXPECT_TRUE(ran);
+  }
+  // Nothing to guess from: no file, a directory, a small file.
+  const std::string small = (dir.path() / "small.txt").string();
+  std::ofstream(small) << "camera\n";
+  for (const std::string &path : {(dir.path() / "none.txt").string(), dir.path().string(), small}) {
+    EXPECT_FALSE(HeapWarmUp(path.c_str()).warming()) << path;
   }
 }
 

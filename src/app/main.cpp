@@ -15,6 +15,7 @@
 #include "accel/HelperThreads.h"
 #include "app/AllocatorTuning.h"
 #include "app/CommandLine.h"
+#include "app/HeapWarmUp.h"
 #include "image/BmpWriter.h"
 #include "io/Console.h"
 #include "io/OutputFile.h"
@@ -48,7 +49,14 @@ int main(int argc, char **argv) {
   helpers::start(std::size_t(std::max(usableCpuCount(), 1) - 1));
 
   Scene scene;
-  if (scene.load(argv[1]) != 1) {
+  int loaded = 0;
+  {
+    // Helper 0 faults in heap pages while this thread reads the scene; it
+    // is free again for the build.
+    HeapWarmUp warmUp(argv[1]);
+    loaded = scene.load(argv[1]);
+  }
+  if (loaded != 1) {
     return 1;
   }
 
