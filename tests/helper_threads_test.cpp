@@ -51,32 +51,35 @@ TEST(HelperThreads, RunBothHalvesAndHandBackTheirFailures) {
 
 TEST(HelperThreads, RowsStopWithTheFailureOfAnyWorker) {
   const std::thread::id caller = std::this_thread::get_id();
-  for (const bool onHelper : {true, false}) {
-    std::atomic<int> failed{-1};
-    std::vector<int> reported;
-    EXPECT_THROW(runRows(
-                     40, 3, Vec3(0.0f, 0.0f, -1.0f), Vec3(0.0f, 0.01f, 0.0f),
-                     [&](int row, const Vec3 &) {
-                       const bool here = (std::this_thread::get_id() == caller) != onHelper;
-                       if (!here) {
-                         // The others wait until the failing side has failed.
-                         while (failed < 0) {
-                           std::this_thread::yield();
+  for (const int bandRows : {1, 5}) {
+    for (const bool onHelper : {true, false}) {
+      std::atomic<int> failed{-1}; // the failing band's first row
+      std::vector<int> reported;
+      EXPECT_THROW(runBands(
+                       40, 3, bandRows, Vec3(0.0f, 0.0f, -1.0f), Vec3(0.0f, 0.01f, 0.0f),
+                       [&](int row, int, const Vec3 *) {
+                         const bool here = (std::this_thread::get_id() == caller) != onHelper;
+                         if (!here) {
+                           // The others wait until the failing side has failed.
+                           while (failed < 0) {
+                             std::this_thread::yield();
+                           }
                          }
-                       }
-                       int none = -1;
-                       if (here && failed.compare_exchange_strong(none, row)) {
-                         throw std::runtime_error("row");
-                       }
-                     },
-                     [&](int row) { reported.push_back(row); }),
-                 std::runtime_error)
-        << (onHelper ? "failing on a helper" : "failing on the caller");
-    // Rows before the failed one only, each once and in order.
-    for (std::size_t i = 0; i < reported.size(); ++i) {
-      EXPECT_EQ(reported[i], int(i));
+                         int none = -1;
+                         if (here && failed.compare_exchange_strong(none, row)) {
+                           throw std::runtime_error("row");
+                         }
+                       },
+                       [&](int row) { reported.push_back(row); }),
+                   std::runtime_error)
+          << (onHelper ? "failing on a helper" : "failing on the caller") << ", bands of "
+          << bandRows;
+      // Rows before the failed band only, each once and in order.
+      for (std::size_t i = 0; i < reported.size(); ++i) {
+        EXPECT_EQ(reported[i], int(i));
+      }
+      EXPECT_LE(int(reported.size()), failed.load());
     }
-    EXPECT_LE(int(reported.size()), failed.load());
     // The helpers are free again: the next render uses them.
     std::atomic<int> all{0};
     runRows(
@@ -97,7 +100,7 @@ TEST(HeapWarmUp, KeepsEveryByteAndFreesTheHelper) {
   for (int round = 0; round < 3; ++round) {
     std::vector<std::uint32_t> loaded;
     {
-      HeapWarmUp warmUp(scene.c_str());
+      HeapWarmUp warmUp(scene.c_str(), true);
 #if defined(__GLIBC__) && defined(__linux__) && !defined(RAYTRACER_SANITIZED)
       EXPECT_TRUE(warmUp.warming());
 #endif
@@ -112,12 +115,14 @@ TEST(HeapWarmUp, KeepsEveryByteAndFreesTheHelper) {
     helpers::finish(0);
     EXPECT_TRUE(ran);
   }
-  // Nothing to guess from: no file, a directory, a small file.
+  // Nothing to guess from (no file, a directory, a small file), or no
+  // processor to spare.
   const std::string small = (dir.path() / "small.txt").string();
   std::ofstream(small) << "camera\n";
   for (const std::string &path : {(dir.path() / "none.txt").string(), dir.path().string(), small}) {
-    EXPECT_FALSE(HeapWarmUp(path.c_str()).warming()) << path;
+    EXPECT_FALSE(HeapWarmUp(path.c_str(), true).warming()) << path;
   }
+  EXPECT_FALSE(HeapWarmUp(scene.c_str(), false).warming());
 }
 
 } // namespace

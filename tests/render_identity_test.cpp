@@ -207,7 +207,9 @@ TEST(RowRunner, FormsRowStartsByAdditionInRowOrderAndReportsRowsInOrderOnceDone)
           [&](int firstRow, int rows, const Vec3 *rowStarts) {
             // Bands of uneven length, so that workers overtake each other.
             std::this_thread::sleep_for(std::chrono::microseconds((firstRow * 37) % 500));
-            longestBand = std::max(longestBand.load(), rows);
+            int longest = longestBand.load();
+            while (longest < rows && !longestBand.compare_exchange_weak(longest, rows)) {
+            }
             for (int row = firstRow; row < firstRow + rows; ++row) {
               starts[std::size_t(row)] = rowStarts[row - firstRow];
               ++done[std::size_t(row)];

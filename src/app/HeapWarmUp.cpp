@@ -33,8 +33,12 @@ constexpr int kDefaultTopPad = 128 * 1024;
 
 } // namespace
 
-HeapWarmUp::HeapWarmUp([[maybe_unused]] const char *scenePath) {
+HeapWarmUp::HeapWarmUp([[maybe_unused]] const char *scenePath,
+                       [[maybe_unused]] bool spareProcessor) {
 #if defined(HEAP_WARM_UP)
+  if (!spareProcessor) {
+    return;
+  }
   struct stat status {};
   if (::stat(scenePath, &status) != 0 || !S_ISREG(status.st_mode)) {
     return;

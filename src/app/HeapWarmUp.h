@@ -13,7 +13,9 @@
 // Only with the GNU C library's heap on Linux; elsewhere it does nothing.
 class HeapWarmUp {
 public:
-  explicit HeapWarmUp(const char *scenePath);
+  // Does nothing unless `spareProcessor`: on the loader's own processor the
+  // warming would only take turns with it.
+  HeapWarmUp(const char *scenePath, bool spareProcessor);
   ~HeapWarmUp() { finish(); }
   HeapWarmUp(const HeapWarmUp &) = delete;
   HeapWarmUp &operator=(const HeapWarmUp &) = delete;

@@ -46,14 +46,15 @@ int main(int argc, char **argv) {
 
   // Helpers started now have been spread over the processors by the time the
   // scene is loaded.
-  helpers::start(std::size_t(std::max(usableCpuCount(), 1) - 1));
+  const int cpus = std::max(usableCpuCount(), 1);
+  helpers::start(std::size_t(cpus - 1));
 
   Scene scene;
   int loaded = 0;
   {
-    // Helper 0 faults in heap pages while this thread reads the scene; it
-    // is free again for the build.
-    HeapWarmUp warmUp(argv[1]);
+    // Helper 0 faults in heap pages while this thread reads the scene (on
+    // a processor of its own only); it is free again for the build.
+    HeapWarmUp warmUp(argv[1], cpus > 1);
     loaded = scene.load(argv[1]);
   }
   if (loaded != 1) {

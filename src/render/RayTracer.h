@@ -37,7 +37,8 @@ public:
 
   // The primary rays of a width x height picture: the ray of column x, row y
   // has the direction start + stepY + ... (y times) + stepX + ... (x times),
-  // added in that order; runRows() walks them as render() does.
+  // added in that order; runBands() and runRows() form the row starts as render()
+  // does.
   struct CameraRays {
     Vec3 start;
     Vec3 stepX;

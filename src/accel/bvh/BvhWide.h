@@ -90,8 +90,9 @@ inline int enterFour(const BvhWideNode &node, const WideRay &ray, float grown, f
       continue;
     }
     // Every step below rounds monotonically and lo - r <= hi + r, so the plane
-    // the direction's sign picks gives the smaller parameter: the same values
-    // as taking the min and max of both, without them.
+    // the direction's sign picks gives the smaller parameter: the values the
+    // min and max of both would give (up to the sign of a zero, which only
+    // orders equal entries), without them.
     const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(node.lo[a]), r), ray.origin[a]);
     const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_load_ps(node.hi[a]), r), ray.origin[a]);
     const __m128 t0 = _mm_mul_ps(ray.negative[a] ? hi : lo, ray.inverse[a]);
