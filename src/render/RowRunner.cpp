@@ -105,35 +105,13 @@ private:
   std::vector<int> inProgress_; // per worker: its row, or kIdle
 };
 
-void runOnThisThread(int height, int bandRows, const Vec3 &start, const Vec3 &stepY,
-                     const std::function<void(int, int, const Vec3 *)> &renderBand,
-                     const std::function<void(int)> &rowFinished) {
-  Vec3 rowStarts[kMaxBandRows];
-  Vec3 nextStart = start;
-  for (int row = 0; row < height; row += bandRows) {
-    const int rows = std::min(bandRows, height - row);
-    for (int i = 0; i < rows; ++i) {
-      rowStarts[i] = nextStart;
-      nextStart = add(nextStart, stepY);
-    }
-    renderBand(row, rows, rowStarts);
-    for (int i = 0; i < rows; ++i) {
-      rowFinished(row + i);
-    }
-  }
-}
-
 } // namespace
 
 void runBands(int height, int threads, int bandRows, const Vec3 &start, const Vec3 &stepY,
               const std::function<void(int, int, const Vec3 *)> &renderBand,
               const std::function<void(int)> &rowFinished) {
   bandRows = std::clamp(bandRows, 1, kMaxBandRows);
-  const int workerCount = threads < height ? threads : height;
-  if (workerCount <= 1) {
-    runOnThisThread(height, bandRows, start, stepY, renderBand, rowFinished);
-    return;
-  }
+  const int workerCount = std::max(1, std::min(threads, height));
 
   // The calling thread is worker 0: it renders rows too and reports the
   // finished ones between its rows, so nothing wakes it per row (a waiting

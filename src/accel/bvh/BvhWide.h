@@ -82,9 +82,9 @@ inline int enterFour(const BvhWideNode &node, const WideRay &ray, float grown, f
   __m128 far = _mm_set1_ps(INFINITY);
   __m128 inside = _mm_castsi128_ps(_mm_set1_epi32(-1));
   for (int a = 0; a < 3; ++a) {
+    const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(node.lo[a]), r), ray.origin[a]);
+    const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_load_ps(node.hi[a]), r), ray.origin[a]);
     if (anyParallel && ray.parallel[a]) {
-      const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(node.lo[a]), r), ray.origin[a]);
-      const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_load_ps(node.hi[a]), r), ray.origin[a]);
       const __m128 zero = _mm_setzero_ps();
       inside = _mm_and_ps(inside, _mm_and_ps(_mm_cmple_ps(lo, zero), _mm_cmpge_ps(hi, zero)));
       continue;
@@ -93,8 +93,6 @@ inline int enterFour(const BvhWideNode &node, const WideRay &ray, float grown, f
     // the direction's sign picks gives the smaller parameter: the values the
     // min and max of both would give (up to the sign of a zero, which only
     // orders equal entries), without them.
-    const __m128 lo = _mm_sub_ps(_mm_sub_ps(_mm_load_ps(node.lo[a]), r), ray.origin[a]);
-    const __m128 hi = _mm_sub_ps(_mm_add_ps(_mm_load_ps(node.hi[a]), r), ray.origin[a]);
     const __m128 t0 = _mm_mul_ps(ray.negative[a] ? hi : lo, ray.inverse[a]);
     const __m128 t1 = _mm_mul_ps(ray.negative[a] ? lo : hi, ray.inverse[a]);
     near = _mm_max_ps(near, t0);
